@@ -1,0 +1,29 @@
+#pragma once
+
+// Configuration values. "system.ini" and "version.ini" are read from <app-data root>/<file> when that
+// file has the key, else from <install root>/config/<file>, else the default. Files are read afresh on
+// every query. Unreadable, binary or malformed files count as absent values.
+
+#include "chMessageHandler.h"
+
+#include <string>
+
+class chRegKey;
+
+std::string etlGetRegistryString(const std::string &file, const std::string &section, const std::string &key,
+                                 const std::string &defaultValue);
+// A value that is not a whole decimal integer within int's range counts as absent.
+int etlGetRegistryInt(const std::string &file, const std::string &section, const std::string &key, int defaultValue);
+
+// Reads one value of the profile file at a full path.
+std::string etlGetProfileString(const std::string &path, const std::string &section, const std::string &key,
+                                const std::string &defaultValue);
+// Writes one value of a profile file, keeping its other sections and keys; the file is replaced
+// atomically and is owner-only. False when it cannot be written.
+bool etlSetProfileString(const std::string &path, const std::string &section, const std::string &key,
+                         const std::string &value);
+
+// After each change of the key's value the operation is called on the calling thread (which must be a
+// message thread). Edits in place and replacement by rename of either file are noticed within a second.
+bool registryListenKey(chRegKey &key, chMessageHandler *handler, chMsgOperation operation);
+bool registryUnlistenKey(chRegKey &key, chMessageHandler *handler);

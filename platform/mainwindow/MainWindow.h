@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CMainWindowDelegate.h"
+
+#include <QMainWindow>
+
+class CMessageBoxDelegate;
+class QStackedWidget;
+
+// The application's main window: a menu bar the modules fill and a content area.
+class MainWindow : public QMainWindow, public CMainWindowDelegate
+{
+    Q_OBJECT
+public:
+    MainWindow(QWidget *parent, const int &flags, const QString &name);
+    ~MainWindow() override;
+
+    void InitMACWidgetAtturibute();
+    void SetMsgBoxDelegate(CMessageBoxDelegate *delegate);
+    void SetOnShowDefaultContentFun(void (*fun)());
+    void SetShowSettingFun(void (*fun)(int, int));
+    void SetShowAboutSettingFun(void (*fun)(int, int));
+    void ShowDefaultContent();
+    void ShowWindowNormal();
+
+    QMenu *menuFor(const QString &englishTitle) override;
+    void showPage(QWidget *page) override;
+    QWidget *windowWidget() override;
+    CMessageBoxDelegate *msgBoxDelegate() const;
+
+public slots:
+    void slotDealBeforeMenuCloseAction();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct Private;
+    Private *d;
+};

@@ -1,0 +1,4 @@
+#pragma once
+
+bool NotificationMgr_Init();
+void NotificationMgr_UnInit();

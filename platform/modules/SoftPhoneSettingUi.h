@@ -1,0 +1,8 @@
+#pragma once
+
+class CMainWindowDelegate;
+class CMessageBoxDelegate;
+class CSettingDelegate;
+
+bool SOFTPHONESETTINGUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *msgBox, CSettingDelegate *setting);
+void SoftPhoneSettingUI_InitSoftPhoneSettingMenuItem();

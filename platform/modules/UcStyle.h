@@ -1,0 +1,6 @@
+#pragma once
+
+class QApplication;
+class QWidget;
+
+void ucstyle_init(QApplication *application, QWidget *mainWindow);
