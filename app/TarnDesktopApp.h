@@ -1,0 +1,64 @@
+#pragma once
+
+#include "CAppServiceInit.h"
+#include "CDumpServer.h"
+#include "TarnApplication.h"
+#include "winapi.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class MainWindow;
+class SystemTray;
+class TranslaterHandler;
+class qtLogControl;
+
+// The application controller: brings the program up, runs the event loop and tears it down.
+class TarnDesktopApp : public QObject
+{
+    Q_OBJECT
+public:
+    TarnDesktopApp(int &argc, char **argv);
+    ~TarnDesktopApp() override;
+
+    int run();
+
+    int checkInstance();
+    bool handleUninstallCommand();
+    int checkRandomTest();
+    void initLogLevel();
+    void initServices();
+    void initUiEnvironment();
+    void initTestability();
+    void createSystemTray();
+
+    // Centring: the position of a window of the given size on the given available area.
+    static QPoint centredPosition(const QRect &available, const QRect &window);
+
+private slots:
+    void slotNotifyByOtherApp(QString strArg);
+    void slotMainWindowShow();
+    void slotMainWindowHide();
+
+public slots:
+    void slotWatchdogUpdateTime();
+    void slotReloadTheme();
+
+private:
+    friend class TarnDesktopAppTest;
+
+    Main_APP::CAppServiceInit serviceInit;
+    TarnApplication application;
+    TranslaterHandler *translaterHandler;
+    MainWindow *mainWindow;
+    qtLogControl *logControl;
+    QPointer<SystemTray> systemTray;
+    int showMainWindowAtStart;
+    int uninstallFlag;
+    HRESULT comInitResult;
+    CDumpServer dumpServer;
+    QTimer heartbeatTimer;
+    QTimer stampFileTimer;
+};

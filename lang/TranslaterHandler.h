@@ -1,0 +1,33 @@
+#pragma once
+
+#include "chMessageHandler.h"
+
+#include <QObject>
+
+#include <string>
+
+class TarnApplication;
+class msgObject;
+
+// Sets the start-up language and re-translates every widget on a language-change message.
+class TranslaterHandler : public QObject, public chMessageHandler
+{
+    Q_OBJECT
+public:
+    explicit TranslaterHandler(TarnApplication *application);
+    ~TranslaterHandler() override;
+
+    void *qt_metacast(const char *name) override;
+
+    void initLanguage();
+    int onLangMessage(msgObject &msg);
+    static std::string readLanguageSetting();
+    void retranslateWidget(QObject *widget);
+
+signals:
+    void LangConfigChanged();
+
+private:
+    bool joined;
+    TarnApplication *application;
+};
