@@ -138,3 +138,26 @@ BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create);
 // Starts lpFile (backslashes turned into slashes) without a shell; lpParameters are split by the
 // Windows command-line rules.
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW *info);
+
+struct STARTUPINFOA
+{
+    DWORD cb;
+};
+typedef STARTUPINFOA *LPSTARTUPINFOA;
+
+struct PROCESS_INFORMATION
+{
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION *LPPROCESS_INFORMATION;
+
+// Splits the command line by the Windows rules and starts the program without a shell. A first token
+// without an extension that names no file also tries the name with ".exe". CREATE_NO_WINDOW puts the
+// standard streams on /dev/null. The child is reaped when it ends, whether or not its handle is kept.
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
+                    LPPROCESS_INFORMATION processInformation);
