@@ -10,14 +10,13 @@ class TarnApplication;
 class msgObject;
 
 // Sets the start-up language and re-translates every widget on a language-change message.
+// The meta-object answers "chMessageHandler" with the handler part (moc casts to each further base).
 class TranslaterHandler : public QObject, public chMessageHandler
 {
     Q_OBJECT
 public:
     explicit TranslaterHandler(TarnApplication *application);
     ~TranslaterHandler() override;
-
-    void *qt_metacast(const char *name) override;
 
     void initLanguage();
     int onLangMessage(msgObject &msg);
