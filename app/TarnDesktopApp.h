@@ -11,6 +11,8 @@
 #include <QTimer>
 
 class MainWindow;
+class QPoint;
+class QRect;
 class SystemTray;
 class TranslaterHandler;
 class qtLogControl;
@@ -36,6 +38,13 @@ public:
 
     // Centring: the position of a window of the given size on the given available area.
     static QPoint centredPosition(const QRect &available, const QRect &window);
+
+    // Reduces the arguments left after Qt took its own options to the two start flags.
+    static void reduceCommandLine(int argc, char **argv, int &showMainWindowAtStart, int &uninstallFlag);
+    // Makes every `url("` reference of a style sheet point below the drawable folder.
+    static QString rewriteImageReferences(const QString &sheet, const QString &drawableFolder);
+    // Shutdown's COM step: uninitialises only what initServices initialised.
+    void releaseCom();
 
 private slots:
     void slotNotifyByOtherApp(QString strArg);

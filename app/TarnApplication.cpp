@@ -1,0 +1,64 @@
+#include "TarnApplication.h"
+
+#include "ETLLib.h"
+
+#include <QByteArray>
+#include <QKeyEvent>
+#include <QMetaObject>
+
+#include <atomic>
+
+namespace {
+std::atomic<TarnApplication::TickSource> g_tickSource{&GetTickCount};
+}
+
+TarnApplication::TarnApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+
+TarnApplication::~TarnApplication() = default;
+
+uint32_t TarnApplication::tickSpan(DWORD start, DWORD end)
+{
+    // Unsigned subtraction is exact across one wrap of the 32-bit counter.
+    return static_cast<uint32_t>(end - start);
+}
+
+TarnApplication::TickSource TarnApplication::setTickSource(TickSource source)
+{
+    return g_tickSource.exchange(source ? source : &GetTickCount);
+}
+
+bool TarnApplication::notify(QObject *receiver, QEvent *event)
+{
+    QByteArray objectName;
+    QByteArray className;
+    int eventType = -1;
+
+    if (receiver) {
+        objectName = receiver->objectName().toUtf8();
+        const QMetaObject *meta = receiver->metaObject();
+        if (meta) {
+            className = meta->className();
+        }
+    }
+    if (event) {
+        eventType = static_cast<int>(event->type());
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_F10) {
+            emit signalReloadTheme();
+        }
+    }
+
+    const TickSource tick = g_tickSource.load(std::memory_order_relaxed);
+    const DWORD start = tick();
+    // Delivering a null event would dereference it inside Qt; there is nothing to deliver.
+    const bool result = event ? QApplication::notify(receiver, event) : false;
+    const DWORD end = tick();
+
+    const uint32_t span = tickSpan(start, end);
+    if (span > 1000) {
+        etlModuleTrace(
+            4, "W:Demo",
+            "Single Event Call over 1 second, ObjectName %s, Classname %s, event type %d, timeSpan %d ",
+            objectName.constData(), className.constData(), eventType, static_cast<int>(span));
+    }
+    return result;
+}
