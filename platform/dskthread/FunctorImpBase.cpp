@@ -1,0 +1,8 @@
+#include "FunctorImpBase.h"
+
+FunctorImpBase::~FunctorImpBase() = default;
+
+int FunctorImpBase::query() const
+{
+    return 0;
+}
