@@ -6,14 +6,20 @@
 
 #include "chMessageHandler.h"
 
+#include <cstdint>
 #include <string>
 
 class chRegKey;
 
+// The message a listened key's handler receives after a change: wParam 1 when the key now has a value
+// (0 when it has none), data the value's text, lParam its integer when the text is one (else 0).
+constexpr uint32_t DSK_MSG_REGISTRY_CHANGED = 0x52454701u;
+
 std::string etlGetRegistryString(const std::string &file, const std::string &section, const std::string &key,
                                  const std::string &defaultValue);
 // A value that is not a whole decimal integer within int's range counts as absent.
-int etlGetRegistryInt(const std::string &file, const std::string &section, const std::string &key, int defaultValue);
+int etlGetRegistryInt(const std::string &file, const std::string &section, const std::string &key,
+                      int defaultValue);
 
 // Reads one value of the profile file at a full path.
 std::string etlGetProfileString(const std::string &path, const std::string &section, const std::string &key,
