@@ -52,7 +52,10 @@ typedef uint32_t ULONG;
 
 #define CREATE_NO_WINDOW 0x08000000
 
+#define PAGE_READONLY 0x02
 #define PAGE_READWRITE 0x04
+#define FILE_MAP_WRITE 0x0002
+#define FILE_MAP_READ 0x0004
 #define FILE_MAP_ALL_ACCESS 0xF001F
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
@@ -66,7 +69,15 @@ typedef uint32_t ULONG;
 #define ERROR_BAD_FORMAT 11
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
 #define ERROR_ALREADY_EXISTS 183
+
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 0x00000102
+#define WAIT_FAILED 0xFFFFFFFF
+#define STILL_ACTIVE 259
 
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
@@ -161,3 +172,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                     LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                     LPPROCESS_INFORMATION processInformation);
+
+// Waits until the process behind a handle from CreateProcessA or ShellExecuteExW has ended.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// STILL_ACTIVE while it runs; then its exit status, or 128 + the signal that ended it.
+BOOL GetExitCodeProcess(HANDLE process, DWORD *exitCode);

@@ -1,0 +1,316 @@
+#include "ETLLib.h"
+
+#include "TraceWriter.h"
+#include "winapi.h"
+
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex g_pathMutex;
+std::string g_docPath;
+std::string g_rootOverride;
+
+std::string homeFolder()
+{
+    const char *home = getenv("HOME");
+    if (home && *home) {
+        return home;
+    }
+    struct passwd entry;
+    struct passwd *found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
+        return found->pw_dir;
+    }
+    return "/tmp";
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the fallback below HOME.
+std::string xdgFolder(const char *variable, const char *fallback)
+{
+    const char *value = getenv(variable);
+    if (value && value[0] == '/') {
+        return pathAppend(value, "tarn-desktop");
+    }
+    return pathAppend(pathAppend(homeFolder(), fallback), "tarn-desktop");
+}
+
+std::string trimTrailingSeparators(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/') {
+        path.pop_back();
+    }
+    return path;
+}
+
+const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+
+void crashHandler(int signalNumber, siginfo_t *, void *)
+{
+    // Lines are never held back in user space, so there is nothing to flush; the crash itself is
+    // recorded, then the default action runs so the process dies of the original signal.
+    TraceWriter::instance().writeCrashLine(signalNumber);
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signalNumber, &action, nullptr);
+    // Pending until the handler returns; a fault that repeats on return meets the default action too.
+    raise(signalNumber);
+}
+
+} // namespace
+
+void etlModuleTrace(int level, const char *tag, const char *format, ...)
+{
+    if (!TraceWriter::accepts(level)) {
+        return;
+    }
+    constexpr size_t kMark = sizeof(" [truncated]") - 1;
+    char line[TraceWriter::kMaxLineBytes];
+    size_t used = TraceWriter::formatPrefix(line);
+    const char *name = tag && *tag ? tag : "-";
+    const size_t tagLength = strnlen(name, 256);
+    memcpy(line + used, name, tagLength);
+    used += tagLength;
+    line[used++] = ' ';
+
+    // Room for the text, with the newline and the truncation mark kept in reserve.
+    const size_t room = sizeof(line) - used - kMark - 1;
+    int produced = 0;
+    if (format) {
+        va_list arguments;
+        va_start(arguments, format);
+        produced = vsnprintf(line + used, room, format, arguments);
+        va_end(arguments);
+    }
+    bool truncated = false;
+    size_t textLength = 0;
+    if (produced > 0) {
+        textLength = static_cast<size_t>(produced);
+        if (textLength >= room) {
+            textLength = room - 1;
+            truncated = true;
+        }
+    }
+    char *text = line + used;
+    if (!truncated) {
+        while (textLength > 0 && (text[textLength - 1] == '\n' || text[textLength - 1] == '\r')) {
+            --textLength;
+        }
+    }
+    // One call, one line: breaks inside the text would forge the start of another line.
+    for (size_t i = 0; i < textLength; ++i) {
+        if (text[i] == '\n' || text[i] == '\r') {
+            text[i] = ' ';
+        }
+    }
+    used += textLength;
+    if (truncated) {
+        memcpy(line + used, TraceWriter::kTruncationMark, kMark);
+        used += kMark;
+    }
+    line[used++] = '\n';
+    TraceWriter::instance().write(line, used);
+}
+
+void etlHookCrashSignal()
+{
+    // The handler must still run when the stack itself overflowed.
+    stack_t current;
+    const size_t stackSize = 64 * 1024;
+    if (sigaltstack(nullptr, &current) == 0 &&
+        ((current.ss_flags & SS_DISABLE) != 0 || current.ss_size < stackSize)) {
+        void *memory = mmap(nullptr, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory != MAP_FAILED) {
+            stack_t alternate;
+            alternate.ss_sp = memory;
+            alternate.ss_size = stackSize;
+            alternate.ss_flags = 0;
+            if (sigaltstack(&alternate, nullptr) != 0) {
+                munmap(memory, stackSize);
+            }
+        }
+    }
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_sigaction = crashHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : kCrashSignals) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+void etlSetAppDocPath(const std::string &path)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_pathMutex);
+        g_docPath = trimTrailingSeparators(path);
+    }
+    TraceWriter::instance().documentFolderChanged();
+}
+
+std::string etlGetAppDocPath()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_pathMutex);
+        if (!g_docPath.empty()) {
+            return g_docPath;
+        }
+    }
+    return xdgFolder("XDG_DATA_HOME", ".local/share");
+}
+
+std::string etlGetExeFileName()
+{
+    char resolved[PATH_MAX];
+    if (realpath("/proc/self/exe", resolved)) {
+        return resolved;
+    }
+    return std::string();
+}
+
+std::string etlGetAppRootPath()
+{
+    {
+        std::lock_guard<std::mutex> lock(g_pathMutex);
+        if (!g_rootOverride.empty()) {
+            return g_rootOverride;
+        }
+    }
+    return pathRemoveLastPart(etlGetExeFileName());
+}
+
+std::string appRootPath()
+{
+    return etlGetAppRootPath();
+}
+
+std::string etlGetAppDataRootPath()
+{
+    return xdgFolder("XDG_CONFIG_HOME", ".config");
+}
+
+void etlOverrideAppRootPath(const std::string &path)
+{
+    std::lock_guard<std::mutex> lock(g_pathMutex);
+    g_rootOverride = trimTrailingSeparators(path);
+}
+
+std::string pathRemoveLastPart(const std::string &path)
+{
+    const std::string trimmed = trimTrailingSeparators(path);
+    const size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos) {
+        return std::string();
+    }
+    return trimTrailingSeparators(trimmed.substr(0, slash + 1));
+}
+
+std::string pathAppend(const std::string &folder, const std::string &relative)
+{
+    if (folder.empty()) {
+        return relative;
+    }
+    size_t start = 0;
+    while (start < relative.size() && relative[start] == '/') {
+        ++start;
+    }
+    std::string joined = trimTrailingSeparators(folder);
+    if (start == relative.size()) {
+        return joined;
+    }
+    if (joined.back() != '/') {
+        joined.push_back('/');
+    }
+    joined.append(relative, start, std::string::npos);
+    return joined;
+}
+
+bool pathCreateDirectory(const std::string &path)
+{
+    if (path.empty()) {
+        return false;
+    }
+    struct stat info;
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = slash == std::string::npos ? path : path.substr(0, slash);
+        if (!part.empty() && part.back() != '/' && stat(part.c_str(), &info) != 0) {
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                return false;
+            }
+        }
+        if (slash == std::string::npos) {
+            break;
+        }
+    }
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void etlGetLocalTime(SYSTEMTIME *time)
+{
+    if (!time) {
+        return;
+    }
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    if (!localtime_r(&now.tv_sec, &local)) {
+        memset(&local, 0, sizeof(local));
+    }
+    time->wYear = static_cast<WORD>(local.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    time->wDay = static_cast<WORD>(local.tm_mday);
+    time->wHour = static_cast<WORD>(local.tm_hour);
+    time->wMinute = static_cast<WORD>(local.tm_min);
+    time->wSecond = static_cast<WORD>(local.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+int sockRecv(int socket, char *buffer, int length, int flags)
+{
+    if (socket < 0 || !buffer || length <= 0) {
+        return -1;
+    }
+    for (;;) {
+        const ssize_t got = recv(socket, buffer, static_cast<size_t>(length), flags | MSG_DONTWAIT);
+        if (got >= 0) {
+            return static_cast<int>(got);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != ENOTSOCK) {
+            return -1;
+        }
+        // A pipe or eventfd as wake-up source: read only what is already there.
+        struct pollfd ready = {socket, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0 || !(ready.revents & POLLIN)) {
+            return -1;
+        }
+        const ssize_t read = ::read(socket, buffer, static_cast<size_t>(length));
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        return read < 0 ? -1 : static_cast<int>(read);
+    }
+}

@@ -1,0 +1,357 @@
+#include "TraceWriter.h"
+
+#include "ETLLib.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+// Why not spdlog's rotating sink: it keeps lines in a FILE buffer until flushed, so a crash loses what
+// is pending unless every line is flushed, and then it costs more per line than this writer, which
+// formats on the stack and hands each line to the kernel with one write(2) (bench/trace compares both).
+
+std::atomic<int> TraceWriter::s_level{5};
+
+namespace {
+
+std::atomic<pid_t> g_pid{0};
+thread_local pid_t t_tid = 0;
+std::atomic<long> g_utcOffset{0}; // seconds east of UTC at the last formatted line, for the crash line
+
+struct TimeCache
+{
+    time_t second = -1;
+    char text[24];
+};
+thread_local TimeCache t_time;
+
+void resetIdsInChild()
+{
+    g_pid.store(0, std::memory_order_relaxed);
+    t_tid = 0;
+}
+
+pid_t currentPid()
+{
+    pid_t pid = g_pid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        static const int registered = pthread_atfork(nullptr, nullptr, resetIdsInChild);
+        (void)registered;
+        pid = getpid();
+        g_pid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
+pid_t currentTid()
+{
+    if (t_tid == 0) {
+        t_tid = static_cast<pid_t>(syscall(SYS_gettid));
+    }
+    return t_tid;
+}
+
+// Writes value in decimal, zero-padded to width digits; returns the characters written.
+size_t putNumber(char *out, unsigned long value, int width)
+{
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && count < 24);
+    while (count < width && count < 24) {
+        digits[count++] = '0';
+    }
+    for (int i = 0; i < count; ++i) {
+        out[i] = digits[count - 1 - i];
+    }
+    return static_cast<size_t>(count);
+}
+
+// "YYYY-MM-DD hh:mm:ss" from broken-down fields, without any library call.
+size_t putDateTime(char *out, long year, int month, int day, int hour, int minute, int second)
+{
+    size_t used = putNumber(out, static_cast<unsigned long>(year), 4);
+    out[used++] = '-';
+    used += putNumber(out + used, static_cast<unsigned long>(month), 2);
+    out[used++] = '-';
+    used += putNumber(out + used, static_cast<unsigned long>(day), 2);
+    out[used++] = ' ';
+    used += putNumber(out + used, static_cast<unsigned long>(hour), 2);
+    out[used++] = ':';
+    used += putNumber(out + used, static_cast<unsigned long>(minute), 2);
+    out[used++] = ':';
+    used += putNumber(out + used, static_cast<unsigned long>(second), 2);
+    return used;
+}
+
+size_t putIdsAndMillis(char *out, long milliseconds, pid_t pid, pid_t tid)
+{
+    size_t used = 0;
+    out[used++] = '.';
+    used += putNumber(out + used, static_cast<unsigned long>(milliseconds), 3);
+    out[used++] = ' ';
+    used += putNumber(out + used, static_cast<unsigned long>(pid), 1);
+    out[used++] = ':';
+    used += putNumber(out + used, static_cast<unsigned long>(tid), 1);
+    out[used++] = ' ';
+    return used;
+}
+
+bool writeAll(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+int64_t monotonicSeconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec;
+}
+
+} // namespace
+
+TraceWriter &TraceWriter::instance()
+{
+    // Never destroyed: threads and the crash hook may still trace while static objects go away.
+    static TraceWriter *writer = new TraceWriter();
+    return *writer;
+}
+
+size_t TraceWriter::formatPrefix(char *buffer)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    TimeCache &cache = t_time;
+    if (cache.second != now.tv_sec) {
+        struct tm local;
+        if (!localtime_r(&now.tv_sec, &local)) {
+            memset(&local, 0, sizeof(local));
+        }
+        putDateTime(cache.text, local.tm_year + 1900L, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                    local.tm_min, local.tm_sec);
+        cache.second = now.tv_sec;
+        g_utcOffset.store(local.tm_gmtoff, std::memory_order_relaxed);
+    }
+    memcpy(buffer, cache.text, 19);
+    return 19 + putIdsAndMillis(buffer + 19, now.tv_nsec / 1000000, currentPid(), currentTid());
+}
+
+int TraceWriter::redirectToConsole()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_destination.store(Destination::Console, std::memory_order_relaxed);
+    closeLogFile();
+    return 0;
+}
+
+int TraceWriter::redirectToLogFile()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_destination.store(Destination::LogFile, std::memory_order_relaxed);
+    m_lastOpenFailure = 0;
+    return ensureOpen() ? 0 : -1;
+}
+
+void TraceWriter::documentFolderChanged()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    closeLogFile();
+    m_lastOpenFailure = 0;
+}
+
+void TraceWriter::setRotateBytes(uint64_t bytes)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_rotateBytes = bytes ? bytes : kDefaultRotateBytes;
+}
+
+std::string TraceWriter::logFilePath() const
+{
+    return etlGetAppDocPath() + "/log/" + kLogFileName;
+}
+
+void TraceWriter::closeLogFile()
+{
+    const int fd = m_fd.exchange(-1);
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+bool TraceWriter::openLogFile()
+{
+    m_path = logFilePath();
+    pathCreateDirectory(pathRemoveLastPart(m_path));
+    const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        close(fd);
+        return false;
+    }
+    if ((info.st_mode & 077) != 0) {
+        fchmod(fd, 0600);
+    }
+    m_size = static_cast<uint64_t>(info.st_size);
+    m_fd.store(fd);
+    return true;
+}
+
+bool TraceWriter::ensureOpen()
+{
+    if (m_fd.load(std::memory_order_relaxed) >= 0) {
+        return true;
+    }
+    // After a failure, try again at most once a second so a missing disk does not cost every line.
+    const int64_t now = monotonicSeconds() + 1;
+    if (m_lastOpenFailure != 0 && now - m_lastOpenFailure < 1) {
+        return false;
+    }
+    if (openLogFile()) {
+        m_lastOpenFailure = 0;
+        return true;
+    }
+    m_lastOpenFailure = now;
+    return false;
+}
+
+void TraceWriter::rotateIfNeeded(size_t incoming)
+{
+    if (m_size + incoming <= m_rotateBytes) {
+        return;
+    }
+    const int fd = m_fd.load(std::memory_order_relaxed);
+    struct stat open;
+    struct stat named;
+    // Another process sharing the log may have rotated it already: follow it to the new file.
+    if (fstat(fd, &open) == 0 &&
+        (stat(m_path.c_str(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev)) {
+        closeLogFile();
+        if (!openLogFile() || m_size + incoming <= m_rotateBytes) {
+            return;
+        }
+    }
+    for (int i = kKeptFiles - 1; i >= 1; --i) {
+        const std::string from = m_path + "." + std::to_string(i);
+        const std::string to = m_path + "." + std::to_string(i + 1);
+        rename(from.c_str(), to.c_str());
+    }
+    if (rename(m_path.c_str(), (m_path + ".1").c_str()) != 0) {
+        // Cannot rotate (read-only folder): keep appending rather than lose lines, try again later.
+        m_size = 0;
+        return;
+    }
+    closeLogFile();
+    openLogFile();
+}
+
+void TraceWriter::writeConsole(const char *data, size_t length)
+{
+    // A full pipe on standard error must not stop the program: wait briefly once, then drop lines
+    // until the reader catches up.
+    while (length > 0) {
+        struct pollfd ready = {STDERR_FILENO, POLLOUT, 0};
+        const int result = poll(&ready, 1, m_consoleStalled ? 0 : 100);
+        if (result < 0 && errno == EINTR) {
+            continue;
+        }
+        if (result <= 0 || (ready.revents & (POLLERR | POLLNVAL))) {
+            m_consoleStalled = true;
+            return;
+        }
+        const ssize_t written = ::write(STDERR_FILENO, data, length);
+        if (written < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            return;
+        }
+        m_consoleStalled = false;
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+void TraceWriter::write(const char *line, size_t length)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_destination.load(std::memory_order_relaxed) == Destination::Console || !ensureOpen()) {
+        writeConsole(line, length);
+        return;
+    }
+    rotateIfNeeded(length);
+    const int fd = m_fd.load(std::memory_order_relaxed);
+    if (fd < 0 || !writeAll(fd, line, length)) {
+        // Disk full or the file went away: the line still goes somewhere.
+        writeConsole(line, length);
+        if (fd >= 0 && errno != ENOSPC && errno != EDQUOT) {
+            closeLogFile();
+        }
+        return;
+    }
+    m_size += length;
+}
+
+void TraceWriter::writeCrashLine(int signalNumber)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    // Civil date from days since the epoch (H. Hinnant's algorithm): localtime is not signal-safe.
+    const long local = now.tv_sec + g_utcOffset.load(std::memory_order_relaxed);
+    long days = local / 86400;
+    long secondsOfDay = local % 86400;
+    if (secondsOfDay < 0) {
+        secondsOfDay += 86400;
+        --days;
+    }
+    days += 719468;
+    const long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long dayOfEra = days - era * 146097;
+    const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long monthIndex = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    const long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+
+    char line[160];
+    size_t used = putDateTime(line, year, month, day, static_cast<int>(secondsOfDay / 3600),
+                              static_cast<int>(secondsOfDay / 60 % 60), static_cast<int>(secondsOfDay % 60));
+    used += putIdsAndMillis(line + used, now.tv_nsec / 1000000, getpid(),
+                            static_cast<pid_t>(syscall(SYS_gettid)));
+    const char text[] = "E:Crash fatal signal ";
+    memcpy(line + used, text, sizeof(text) - 1);
+    used += sizeof(text) - 1;
+    used += putNumber(line + used, static_cast<unsigned long>(signalNumber), 1);
+    line[used++] = '\n';
+    const int fd = m_fd.load(std::memory_order_relaxed);
+    if (m_destination.load(std::memory_order_relaxed) == Destination::LogFile && fd >= 0) {
+        writeAll(fd, line, used);
+    } else {
+        writeAll(STDERR_FILENO, line, used);
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// Where accepted trace lines go. Each line reaches the kernel with a single write(2) on an O_APPEND
+// descriptor while the lock is held, so lines never interleave and nothing waits in user space: a line
+// that has been accepted survives any later crash of the process.
+class TraceWriter
+{
+public:
+    enum class Destination
+    {
+        LogFile,
+        Console
+    };
+
+    // Longest line kept, newline included; longer texts are cut and end in kTruncationMark.
+    static constexpr size_t kMaxLineBytes = 16 * 1024;
+    static constexpr const char *kTruncationMark = " [truncated]";
+    static constexpr uint64_t kDefaultRotateBytes = 8u * 1024u * 1024u;
+    static constexpr int kKeptFiles = 4;
+    static constexpr const char *kLogFileName = "tarn-desktop.log";
+
+    static TraceWriter &instance();
+
+    // The filter is one relaxed atomic load, so lines above the level cost next to nothing.
+    static bool accepts(int level) { return level <= s_level.load(std::memory_order_relaxed); }
+    static int setLevel(int level) { return s_level.exchange(level, std::memory_order_relaxed); }
+    static int level() { return s_level.load(std::memory_order_relaxed); }
+
+    int redirectToConsole();
+    int redirectToLogFile();
+    Destination destination() const { return m_destination.load(std::memory_order_relaxed); }
+    // The document folder moved: the next line opens the log file below the new one.
+    void documentFolderChanged();
+    // Tests and tools may rotate sooner or later than the default.
+    void setRotateBytes(uint64_t bytes);
+    std::string logFilePath() const;
+
+    // Writes one complete line (ending in '\n').
+    void write(const char *line, size_t length);
+
+    // Formats "YYYY-MM-DD hh:mm:ss.zzz <pid>:<tid> " into buffer (at least 64 bytes); returns its length.
+    static size_t formatPrefix(char *buffer);
+    // Async-signal-safe: records that the process is dying of a signal, without taking the lock.
+    void writeCrashLine(int signalNumber);
+
+    TraceWriter(const TraceWriter &) = delete;
+    TraceWriter &operator=(const TraceWriter &) = delete;
+
+private:
+    TraceWriter() = default;
+
+    bool ensureOpen();
+    bool openLogFile();
+    void closeLogFile();
+    void rotateIfNeeded(size_t incoming);
+    void writeConsole(const char *data, size_t length);
+
+    static std::atomic<int> s_level;
+
+    mutable std::mutex m_mutex;
+    std::atomic<Destination> m_destination{Destination::LogFile};
+    std::atomic<int> m_fd{-1};
+    std::string m_path;
+    uint64_t m_size = 0;
+    uint64_t m_rotateBytes = kDefaultRotateBytes;
+    int64_t m_lastOpenFailure = 0; // monotonic seconds + 1 of the last failed open, 0 when none
+    bool m_consoleStalled = false;
+};

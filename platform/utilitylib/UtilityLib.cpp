@@ -1,0 +1,6 @@
+#include "UtilityLib.h"
+
+std::string GetProductVersion()
+{
+    return TARN_PRODUCT_VERSION;
+}
