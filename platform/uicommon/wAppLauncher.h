@@ -17,6 +17,8 @@ public:
     bool bringAppToTop(const std::string &name);
     void setAppMainExitFlag();
     bool exitFlag() const;
+    // True while this process holds a registration under any name.
+    bool isRegistered() const;
 
     wAppLauncher(const wAppLauncher &) = delete;
     wAppLauncher &operator=(const wAppLauncher &) = delete;
