@@ -1,0 +1,30 @@
+#include "GlobalConfigTigger.h"
+
+#include "ETLLib.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<bool> g_listening{false};
+}
+
+// Individual values are listened to by the components that use them (see registryListenKey); this
+// switch only marks the span of the event loop in which they may react.
+void GlobalConfigTigger::listen()
+{
+    if (!g_listening.exchange(true)) {
+        etlModuleTrace(6, "I:UICommon", "global configuration listening on");
+    }
+}
+
+void GlobalConfigTigger::unlisten()
+{
+    if (g_listening.exchange(false)) {
+        etlModuleTrace(6, "I:UICommon", "global configuration listening off");
+    }
+}
+
+bool GlobalConfigTigger::isListening()
+{
+    return g_listening.load();
+}
