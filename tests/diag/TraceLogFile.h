@@ -1,0 +1,51 @@
+#pragma once
+
+#include "ETLLib.h"
+#include "UICommon.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+// Reads the trace the process writes, oldest rotated file first.
+class TraceLogFile
+{
+public:
+    // Points the trace at this test's private document folder, as the program does at start-up.
+    static void useTestDocFolder()
+    {
+        etlSetAppDocPath(getAppDocPath());
+        pathCreateDirectory(etlGetAppDocPath() + "/log");
+    }
+
+    static QString path() { return QString::fromStdString(etlGetAppDocPath() + "/log/tarn-desktop.log"); }
+
+    static QByteArray readAll()
+    {
+        QByteArray text;
+        for (int i = 4; i >= 0; --i) {
+            QFile file(i == 0 ? path() : path() + QLatin1Char('.') + QString::number(i));
+            if (file.open(QIODevice::ReadOnly))
+                text += file.readAll();
+        }
+        return text;
+    }
+
+    static QList<QByteArray> lines()
+    {
+        QList<QByteArray> result = readAll().split('\n');
+        if (!result.isEmpty() && result.last().isEmpty())
+            result.removeLast();
+        return result;
+    }
+
+    static QList<QByteArray> linesContaining(const QByteArray &needle)
+    {
+        QList<QByteArray> result;
+        for (const QByteArray &line : lines())
+            if (line.contains(needle))
+                result.append(line);
+        return result;
+    }
+};

@@ -1,0 +1,294 @@
+#include "ETLLib.h"
+#include "TraceLogFile.h"
+#include "msgObject.h"
+#include "qtLogControl.h"
+#include "uCTraceHelper.h"
+
+#include <QtTest>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const QByteArray kSwitchLineOn = "N:qtLogOutput [qtLogControl::qtLogRedirect][redirect qt log result : 1]";
+const QByteArray kSwitchLineOff = "N:qtLogOutput [qtLogControl::qtLogRedirect][redirect qt log result : 0]";
+
+QString userSystemIni()
+{
+    return QString::fromStdString(etlGetAppDataRootPath() + "/system.ini");
+}
+
+void writeSwitch(const QByteArray &value)
+{
+    QDir().mkpath(QString::fromStdString(etlGetAppDataRootPath()));
+    QFile ini(userSystemIni());
+    ini.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (value.isNull())
+        ini.write("[Syslog]\nnLogLevel=5\n");
+    else
+        ini.write("[Syslog]\nqtLogEnable=" + value + "\n");
+}
+
+void dummyHandler(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// The handler Qt calls now; the one found is put back.
+QtMessageHandler installedHandler()
+{
+    const QtMessageHandler current = qInstallMessageHandler(&dummyHandler);
+    qInstallMessageHandler(current);
+    return current;
+}
+
+int countLines(const QByteArray &needle)
+{
+    return TraceLogFile::linesContaining(needle).size();
+}
+
+int countLinesEndingWith(const QByteArray &tail)
+{
+    int n = 0;
+    for (const QByteArray &line : TraceLogFile::lines())
+        if (line.endsWith(tail))
+            ++n;
+    return n;
+}
+
+// Run in a child process of this test: redirect, then raise a fatal message.
+int raiseFatalInChild()
+{
+    TraceLogFile::useTestDocFolder();
+    qtLogControl *control = new qtLogControl;
+    control->qtLogRedirect();
+    QMessageLogger("fatal.cpp", 13, "void g()").fatal("fatal text %d", 7);
+    return 0;
+}
+
+} // namespace
+
+class TestQtLogControl : public QObject
+{
+    Q_OBJECT
+
+private:
+    QtMessageHandler m_testHandler = nullptr;
+
+private slots:
+    void initTestCase()
+    {
+        TraceLogFile::useTestDocFolder();
+        uCTraceHelper::getInstance().ResetTraceLevel(5);
+    }
+
+    void init() { m_testHandler = installedHandler(); }
+    void cleanup()
+    {
+        qInstallMessageHandler(m_testHandler);
+        uCTraceHelper::getInstance().ResetTraceLevel(5);
+    }
+
+    void startupFollowsTheSwitch_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("no file") << QByteArray() << true;
+        QTest::newRow("no key") << QByteArray("") << true;
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("0") << QByteArray("0") << false;
+        QTest::newRow("-1") << QByteArray("-1") << false;
+        QTest::newRow("5") << QByteArray("5") << true;
+    }
+    void startupFollowsTheSwitch()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, enabled);
+        if (value.isNull())
+            QFile::remove(userSystemIni());
+        else
+            writeSwitch(value.isEmpty() ? QByteArray() : value);
+
+        const int onBefore = countLines(kSwitchLineOn);
+        const int offBefore = countLines(kSwitchLineOff);
+        qtLogControl control;
+        QVERIFY(!control.redirectEnabled());
+        control.qtLogRedirect();
+        QCOMPARE(control.redirectEnabled(), enabled);
+        QCOMPARE(countLines(kSwitchLineOn), onBefore + (enabled ? 1 : 0));
+        QCOMPARE(countLines(kSwitchLineOff), offBefore + (enabled ? 0 : 1));
+
+        const QtMessageHandler handler = installedHandler();
+        if (enabled) {
+            QCOMPARE(handler, &qtLogControl::qtLogOutput);
+        } else {
+            // Qt's own default handler, not ours and not the one installed before.
+            QVERIFY(handler != &qtLogControl::qtLogOutput);
+            QVERIFY(handler != m_testHandler);
+            QVERIFY(handler != nullptr);
+        }
+    }
+
+    void changeWithinTheSameStateDoesNothing()
+    {
+        writeSwitch("1");
+        qtLogControl control;
+        control.qtLogRedirect();
+        const int before = countLines("N:qtLogOutput");
+        writeSwitch("2");
+        msgObject msg;
+        QCOMPARE(control.onLogSwitchMessage(msg), 0);
+        QCOMPARE(countLines("N:qtLogOutput"), before);
+        QCOMPARE(installedHandler(), &qtLogControl::qtLogOutput);
+        QVERIFY(control.redirectEnabled());
+    }
+
+    void switchingOffAndOnAgain()
+    {
+        writeSwitch("1");
+        qtLogControl control;
+        control.qtLogRedirect();
+        msgObject msg;
+
+        const int offBefore = countLines(kSwitchLineOff);
+        writeSwitch("0");
+        QCOMPARE(control.onLogSwitchMessage(msg), 1);
+        QVERIFY(!control.redirectEnabled());
+        QCOMPARE(countLines(kSwitchLineOff), offBefore + 1);
+        const QtMessageHandler handler = installedHandler();
+        QVERIFY(handler != &qtLogControl::qtLogOutput && handler != nullptr && handler != m_testHandler);
+
+        // Off to off: nothing more.
+        writeSwitch("-3");
+        QCOMPARE(control.onLogSwitchMessage(msg), 0);
+        QCOMPARE(countLines(kSwitchLineOff), offBefore + 1);
+
+        const int onBefore = countLines(kSwitchLineOn);
+        QFile::remove(userSystemIni());
+        QCOMPARE(control.onLogSwitchMessage(msg), 1);
+        QVERIFY(control.redirectEnabled());
+        QCOMPARE(countLines(kSwitchLineOn), onBefore + 1);
+        QCOMPARE(installedHandler(), &qtLogControl::qtLogOutput);
+    }
+
+    void linesForEachMessageType()
+    {
+        qInstallMessageHandler(&qtLogControl::qtLogOutput);
+        uCTraceHelper::getInstance().ResetTraceLevel(7);
+        QMessageLogger("f", 10, "g").warning("x");
+        QMessageLogger("f", 11, "g").critical("y");
+        QMessageLogger("f", 12, "g").debug("z");
+        QMessageLogger("f", 14, "g").info("i");
+        qInstallMessageHandler(m_testHandler);
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Warning: x (f:10, g)"), 1);
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Critical: y (f:11, g)"), 1);
+        QCOMPARE(countLinesEndingWith(" D:qtLogOutput z (f:12, g)"), 1);
+        QCOMPARE(countLinesEndingWith(" I:qtLogOutput i (f:14, g)"), 1);
+    }
+
+    void debugAndInfoFollowTheTraceLevel()
+    {
+        uCTraceHelper::getInstance().ResetTraceLevel(5);
+        const QMessageLogContext context("f", 20, "g", "default");
+        qtLogControl::qtLogOutput(QtDebugMsg, context, QStringLiteral("quiet debug"));
+        qtLogControl::qtLogOutput(QtInfoMsg, context, QStringLiteral("quiet info"));
+        qtLogControl::qtLogOutput(QtWarningMsg, context, QStringLiteral("loud warning"));
+        QCOMPARE(countLines("quiet debug"), 0);
+        QCOMPARE(countLines("quiet info"), 0);
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Warning: loud warning (f:20, g)"), 1);
+    }
+
+    void missingContextAndHostileTextAreWritten()
+    {
+        const QMessageLogContext empty(nullptr, 0, nullptr, nullptr);
+        qtLogControl::qtLogOutput(QtWarningMsg, empty, QStringLiteral("no context"));
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Warning: no context (:0, )"), 1);
+
+        const QMessageLogContext context("f%s.cpp", 3, "h%n()", "default");
+        qtLogControl::qtLogOutput(QtCriticalMsg, context, QStringLiteral("100% %s %n %x"));
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Critical: 100% %s %n %x (f%s.cpp:3, h%n())"), 1);
+
+        // A negative line number from a broken context is printed unsigned, not as garbage.
+        const QMessageLogContext negative("f", -1, "g", "default");
+        qtLogControl::qtLogOutput(QtWarningMsg, negative, QStringLiteral("negative line"));
+        QCOMPARE(countLinesEndingWith(" W:qtLogOutput Warning: negative line (f:4294967295, g)"), 1);
+    }
+
+    void unknownTypeWritesNothing()
+    {
+        uCTraceHelper::getInstance().ResetTraceLevel(7);
+        const int before = TraceLogFile::lines().size();
+        const QMessageLogContext context("f", 1, "g", "default");
+        qtLogControl::qtLogOutput(static_cast<QtMsgType>(42), context, QStringLiteral("strange type"));
+        qtLogControl::qtLogOutput(static_cast<QtMsgType>(-1), context, QStringLiteral("strange type"));
+        QCOMPARE(TraceLogFile::lines().size(), before);
+    }
+
+    void fatalIsTracedAndAborts()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--raise-fatal")});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        const QList<QByteArray> lines = TraceLogFile::linesContaining("E:qtLogOutput");
+        QVERIFY(!lines.isEmpty());
+        QVERIFY2(lines.last().endsWith(" E:qtLogOutput fatal text 7 (fatal.cpp:13, void g())"),
+                 lines.last().constData());
+        // The trailing line end of the fatal format does not leave an empty line behind.
+        QVERIFY(!TraceLogFile::readAll().contains("\n\n"));
+    }
+
+    void concurrentWarningsAreNeitherLostNorInterleaved()
+    {
+        qInstallMessageHandler(&qtLogControl::qtLogOutput);
+        const int threads = 8;
+        const int perThread = 10000;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([t] {
+                for (int i = 0; i < perThread; ++i)
+                    QMessageLogger("mt.cpp", 99, "worker").warning("mt-%d-%d end", t, i);
+            });
+        for (std::thread &worker : workers)
+            worker.join();
+        qInstallMessageHandler(m_testHandler);
+
+        const QRegularExpression shape(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} "
+                                                      "\\d+:\\d+ W:qtLogOutput Warning: mt-(\\d+)-(\\d+) end "
+                                                      "\\(mt\\.cpp:99, worker\\)$"));
+        std::vector<int> seen(threads * perThread, 0);
+        int malformed = 0;
+        for (const QByteArray &line : TraceLogFile::lines()) {
+            if (!line.contains("mt-"))
+                continue;
+            const QRegularExpressionMatch m = shape.match(QString::fromUtf8(line));
+            if (!m.hasMatch()) {
+                ++malformed;
+                continue;
+            }
+            const int t = m.captured(1).toInt();
+            const int i = m.captured(2).toInt();
+            if (t < threads && i < perThread)
+                ++seen[size_t(t * perThread + i)];
+        }
+        QCOMPARE(malformed, 0);
+        int missing = 0;
+        int doubled = 0;
+        for (int n : seen) {
+            missing += n == 0;
+            doubled += n > 1;
+        }
+        QCOMPARE(missing, 0);
+        QCOMPARE(doubled, 0);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (argc > 1 && strcmp(argv[1], "--raise-fatal") == 0)
+        return raiseFatalInChild();
+    QCoreApplication app(argc, argv);
+    TestQtLogControl test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_qtLogControl.moc"
