@@ -66,7 +66,7 @@ TarnDesktopApp::~TarnDesktopApp()
     etlModuleTrace(5, kTraceTag, "app exit");
 }
 
-void TarnDesktopApp::reduceCommandLine(int argc, char **argv, int &showAtStart, int &uninstall)
+std::string TarnDesktopApp::commandLineText(int argc, char **argv)
 {
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
@@ -77,6 +77,12 @@ void TarnDesktopApp::reduceCommandLine(int argc, char **argv, int &showAtStart, 
             commandLine += argv[i];
         }
     }
+    return commandLine;
+}
+
+void TarnDesktopApp::reduceCommandLine(int argc, char **argv, int &showAtStart, int &uninstall)
+{
+    const std::string commandLine = commandLineText(argc, argv);
     if (commandLine == "autorun") {
         showAtStart = 0;
     } else if (commandLine == "uninstall") {

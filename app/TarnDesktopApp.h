@@ -10,6 +10,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <string>
+
 class MainWindow;
 class QPoint;
 class QRect;
@@ -39,7 +41,10 @@ public:
     // Centring: the position of a window of the given size on the given available area.
     static QPoint centredPosition(const QRect &available, const QRect &window);
 
-    // Reduces the arguments left after Qt took its own options to the two start flags.
+    // The arguments left after Qt took its own options, joined by single blanks (none before the first
+    // non-empty text).
+    static std::string commandLineText(int argc, char **argv);
+    // Reduces that text to the two start flags.
     static void reduceCommandLine(int argc, char **argv, int &showMainWindowAtStart, int &uninstallFlag);
     // Makes every `url("` reference of a style sheet point below the drawable folder.
     static QString rewriteImageReferences(const QString &sheet, const QString &drawableFolder);

@@ -159,8 +159,9 @@ private slots:
         g_ticks = {10, 20};
         TarnApplication::setTickSource(&scriptedTick);
         int ticksReadInReload = -1;
-        QMetaObject::Connection c = QObject::connect(qApp, &TarnApplication::signalReloadTheme,
-                                                     [&]() { ticksReadInReload = int(g_tickIndex); });
+        QMetaObject::Connection c =
+            QObject::connect(static_cast<TarnApplication *>(qApp), &TarnApplication::signalReloadTheme,
+                             [&]() { ticksReadInReload = int(g_tickIndex); });
         QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::NoModifier);
         qApp->notify(&receiver, &press);
         QObject::disconnect(c);
