@@ -277,6 +277,13 @@ bool IniFile::find(const std::string &path, const std::string &section, const st
 bool IniFile::edit(const std::string &text, const std::string &section, const std::string &key,
                    const std::string &value, std::string &result)
 {
+    // Line breaks are refused outright, even a lone CR that this parser would keep: other readers of the
+    // file split lines there.
+    for (const std::string *part : {&section, &key, &value}) {
+        if (part->find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+            return false;
+        }
+    }
     if (key.empty() || checkText(text) != Ok) {
         return false;
     }

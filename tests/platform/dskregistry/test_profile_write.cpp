@@ -1,0 +1,226 @@
+#include "ETLLib.h"
+#include "RegistryTestFiles.h"
+#include "dskregistry.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+class TestProfileWrite : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_path;
+
+    QStringList folderEntries() const
+    {
+        return QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(RegistryTestFiles::removeTree(m_dir.path().toStdString() + "/nested"));
+        m_path = m_dir.path().toStdString() + "/UserData.ini";
+        ::unlink(m_path.c_str());
+    }
+
+    void createsFileAndFoldersOwnerOnly()
+    {
+        const std::string nested = m_dir.path().toStdString() + "/nested/Config";
+        const std::string path = nested + "/UserData.ini";
+        QVERIFY(etlSetProfileString(path, "Language", "strWebLanguage", "German"));
+        QCOMPARE(RegistryTestFiles::readFile(path), QByteArray("[Language]\nstrWebLanguage=German\n"));
+        QCOMPARE(RegistryTestFiles::mode(path), 0600);
+        QCOMPARE(RegistryTestFiles::mode(nested), 0700);
+        QCOMPARE(RegistryTestFiles::mode(m_dir.path().toStdString() + "/nested"), 0700);
+        QCOMPARE(etlGetProfileString(path, "Language", "strWebLanguage", "English"), std::string("German"));
+    }
+
+    void keepsEverythingElse()
+    {
+        const QByteArray before = "; the user's notes\n"
+                                  "[Language]\n"
+                                  "strWebLanguage=French   ; picked in the dialog\n"
+                                  "other = kept\n"
+                                  "\n"
+                                  "# more notes\n"
+                                  "[Window]\n"
+                                  "x=10\n";
+        QVERIFY(RegistryTestFiles::writeFile(m_path, before));
+        QVERIFY(::chmod(m_path.c_str(), 0644) == 0);
+        QVERIFY(etlSetProfileString(m_path, "Language", "strWebLanguage", "German"));
+        QByteArray after = before;
+        after.replace("strWebLanguage=French   ; picked in the dialog", "strWebLanguage=German");
+        QCOMPARE(RegistryTestFiles::readFile(m_path), after);
+        QCOMPARE(RegistryTestFiles::mode(m_path), 0600);
+    }
+
+    void addsKeysWhereTheyBelong()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "[A]\na=1\n\n[B]\nb=1\n"));
+        QVERIFY(etlSetProfileString(m_path, "A", "a2", "2"));
+        QVERIFY(etlSetProfileString(m_path, "C", "c", "3"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("[A]\na=1\na2=2\n\n[B]\nb=1\n\n[C]\nc=3\n"));
+    }
+
+    void appendsToAFileWithoutFinalNewline()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "[A]\na=1"));
+        QVERIFY(etlSetProfileString(m_path, "A", "b", "2"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("[A]\na=1\nb=2\n"));
+    }
+
+    void replacesTheOccurrenceThatIsRead()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "[A]\nk=first\nk=second\n[A]\nk=third\n"));
+        QVERIFY(etlSetProfileString(m_path, "A", "k", "new"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("[A]\nk=new\nk=second\n[A]\nk=third\n"));
+        QCOMPARE(etlGetProfileString(m_path, "A", "k", ""), std::string("new"));
+    }
+
+    void keepsCrlfAndBom()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "\xEF\xBB\xBF[A]\r\nk=1\r\n"));
+        QVERIFY(etlSetProfileString(m_path, "A", "k", "2"));
+        QVERIFY(etlSetProfileString(m_path, "A", "j", "3"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("\xEF\xBB\xBF[A]\r\nk=2\r\nj=3\r\n"));
+    }
+
+    // Values or names that would read back differently are refused and leave the file untouched.
+    void refusesWhatWouldNotReadBack_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("newline in value") << "A"
+                                          << "k"
+                                          << "x\n[B]";
+        QTest::newRow("carriage return") << "A"
+                                         << "k"
+                                         << "x\ry";
+        QTest::newRow("comment in value") << "A"
+                                          << "k"
+                                          << "x ;y";
+        QTest::newRow("leading blank") << "A"
+                                       << "k"
+                                       << " x";
+        QTest::newRow("trailing blank") << "A"
+                                        << "k"
+                                        << "x ";
+        QTest::newRow("equals in key") << "A"
+                                       << "k=j"
+                                       << "x";
+        QTest::newRow("colon in key") << "A"
+                                      << "k:j"
+                                      << "x";
+        QTest::newRow("comment key") << "A"
+                                     << ";k"
+                                     << "x";
+        QTest::newRow("empty key") << "A"
+                                   << ""
+                                   << "x";
+        QTest::newRow("bracket in section") << "A]"
+                                            << "k"
+                                            << "x";
+        QTest::newRow("newline in section") << "A\nk=evil"
+                                            << "k"
+                                            << "x";
+        QTest::newRow("long section") << QString(60, QLatin1Char('S')) << "k"
+                                      << "x";
+    }
+
+    void refusesWhatWouldNotReadBack()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        const QByteArray before = "[A]\nk=old\n";
+        QVERIFY(RegistryTestFiles::writeFile(m_path, before));
+        QVERIFY(!etlSetProfileString(m_path, section.toStdString(), key.toStdString(), value.toStdString()));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), before);
+        QCOMPARE(folderEntries(), QStringList{"UserData.ini"});
+    }
+
+    void emptyValueIsFine()
+    {
+        QVERIFY(etlSetProfileString(m_path, "A", "k", ""));
+        QCOMPARE(etlGetProfileString(m_path, "A", "k", "d"), std::string());
+    }
+
+    void leavesUnfitFilesAlone()
+    {
+        const QByteArray malformed = "[A]\nk=1\nnot an entry\n";
+        QVERIFY(RegistryTestFiles::writeFile(m_path, malformed));
+        QVERIFY(!etlSetProfileString(m_path, "A", "k", "2"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), malformed);
+
+        const QByteArray binary("[A]\nk=\0\n", 8);
+        QVERIFY(RegistryTestFiles::writeFile(m_path, binary));
+        QVERIFY(!etlSetProfileString(m_path, "A", "k", "2"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), binary);
+        QCOMPARE(folderEntries(), QStringList{"UserData.ini"});
+
+        QVERIFY(::unlink(m_path.c_str()) == 0);
+        QVERIFY(RegistryTestFiles::makeFolder(m_path));
+        QVERIFY(!etlSetProfileString(m_path, "A", "k", "2"));
+        QVERIFY(QFileInfo(QString::fromStdString(m_path)).isDir());
+        QVERIFY(RegistryTestFiles::removeTree(m_path));
+    }
+
+    void failsWhenTheFolderCannotBeMade()
+    {
+        const std::string blocker = m_dir.path().toStdString() + "/blocker";
+        QVERIFY(RegistryTestFiles::writeFile(blocker, "file, not folder"));
+        QVERIFY(!etlSetProfileString(blocker + "/sub/UserData.ini", "A", "k", "v"));
+        QVERIFY(!etlSetProfileString("", "A", "k", "v"));
+        QVERIFY(::unlink(blocker.c_str()) == 0);
+    }
+
+    void writesThroughLinks()
+    {
+        const std::string real = m_dir.path().toStdString() + "/real.ini";
+        QVERIFY(RegistryTestFiles::writeFile(real, "[A]\nk=1\n"));
+        QVERIFY(::symlink(real.c_str(), m_path.c_str()) == 0);
+        QVERIFY(etlSetProfileString(m_path, "A", "k", "2"));
+        QVERIFY(QFileInfo(QString::fromStdString(m_path)).isSymLink());
+        QCOMPARE(RegistryTestFiles::readFile(real), QByteArray("[A]\nk=2\n"));
+        QVERIFY(::unlink(real.c_str()) == 0);
+    }
+
+    void concurrentWritersLoseNothing()
+    {
+        std::vector<std::thread> writers;
+        for (int t = 0; t < 4; ++t) {
+            writers.emplace_back([this, t] {
+                for (int i = 0; i < 25; ++i) {
+                    etlSetProfileString(m_path, "S" + std::to_string(t), "k" + std::to_string(i),
+                                        std::to_string(i));
+                }
+            });
+        }
+        for (std::thread &w : writers) {
+            w.join();
+        }
+        for (int t = 0; t < 4; ++t) {
+            for (int i = 0; i < 25; ++i) {
+                QCOMPARE(
+                    etlGetProfileString(m_path, "S" + std::to_string(t), "k" + std::to_string(i), "lost"),
+                    std::to_string(i));
+            }
+        }
+        QCOMPARE(folderEntries(), QStringList{"UserData.ini"});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProfileWrite)
+#include "test_profile_write.moc"
