@@ -4,6 +4,9 @@
 
 #include <QObject>
 
+#include <atomic>
+#include <cstdint>
+
 class QTimer;
 
 // Drives the in-house "ui_thread" queue from the Qt event loop of the GUI thread.
@@ -21,6 +24,10 @@ public:
     QTimer *timer() const { return m_timer; }
     QEBridgeThreadLocal &threadLocal() { return m_threadLocal; }
 
+    // Counters for diagnostics and tests: dispatch events posted, dispatch runs performed.
+    uint64_t dispatchEventsPosted() const { return m_dispatchEventsPosted.load(std::memory_order_relaxed); }
+    uint64_t dispatchRuns() const { return m_dispatchRuns.load(std::memory_order_relaxed); }
+
 public slots:
     void aboutToBlock();
     void aboutToQuit();
@@ -28,6 +35,8 @@ public slots:
     void slotETLSocketActived(int socket);
 
 private:
+    friend class QEBridgeThreadLocal;
+
     QEBridge();
     ~QEBridge() override;
     void dispatchRun();
@@ -35,4 +44,6 @@ private:
 
     QTimer *m_timer;
     QEBridgeThreadLocal m_threadLocal;
+    std::atomic<uint64_t> m_dispatchEventsPosted{0};
+    std::atomic<uint64_t> m_dispatchRuns{0};
 };

@@ -8,6 +8,11 @@
 class FunctorImpBase;
 class xSigSubscriber;
 
+// Qt defines "emit" as an empty macro; keep it from eating the member's name when this header follows
+// a Qt header. Qt code calls the member with the macro out of the way (#undef emit or QT_NO_KEYWORDS).
+#pragma push_macro("emit")
+#undef emit
+
 // A signal that calls its subscribers on the emitting thread.
 class chSignal
 {
@@ -27,3 +32,5 @@ private:
     mutable std::mutex m_lock;
     std::vector<std::shared_ptr<FunctorImpBase>> m_subscribers;
 };
+
+#pragma pop_macro("emit")
