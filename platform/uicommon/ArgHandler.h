@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -16,7 +17,21 @@ public:
     // Sends the text to the listening instance; returns at once when none listens and never blocks the
     // caller for more than a short bound.
     void setArg(const QString &text);
+    // Listens on the relay socket; false, with a trace, when the socket cannot be had (another live
+    // instance listens and this process holds no launcher registration, or the runtime folder is refused).
     bool listen();
+    // Where the relay socket lives; empty when the runtime folder cannot be used.
+    static QString socketPath();
+    // A frame's payload is acceptable: 1..kMaxTextBytes bytes of well-formed UTF-8 (no overlong forms,
+    // no surrogates, nothing above U+10FFFF).
+    static bool isValidText(const QByteArray &utf8);
+
+    // Limits of the relay, shared by both ends.
+    static constexpr int kMaxTextBytes = 4096;
+    static constexpr int kReadTimeoutMs = 2000;
+    static constexpr int kSendBoundMs = 500;
+    static constexpr int kMaxConnections = 16;
+    static constexpr int kMaxFramesPerConnection = 4;
 
 signals:
     void active(QString text);
@@ -24,5 +39,7 @@ signals:
 private:
     ArgHandler();
     ~ArgHandler() override;
+    struct Private;
     QLocalServer *m_server = nullptr;
+    Private *d = nullptr;
 };

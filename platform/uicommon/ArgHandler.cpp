@@ -1,0 +1,402 @@
+#include "ArgHandler.h"
+
+#include "ETLLib.h"
+#include "RuntimeFolder.h"
+#include "wAppLauncher.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStringList>
+#include <QTimer>
+#include <QtEndian>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <thread>
+
+// Wire format: a 4-byte big-endian length, then that many bytes of UTF-8. A connection carries at most
+// kMaxFramesPerConnection frames, each within kReadTimeoutMs; anything else ends the connection.
+
+namespace {
+
+const char kTagW[] = "W:ArgHandler";
+const char kTagI[] = "I:ArgHandler";
+const char kTagD[] = "D:ArgHandler";
+
+using Clock = std::chrono::steady_clock;
+
+bool fillAddress(const QString &path, sockaddr_un *address)
+{
+    const QByteArray native = path.toLocal8Bit();
+    memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    if (native.isEmpty() || static_cast<size_t>(native.size()) >= sizeof address->sun_path)
+        return false;
+    memcpy(address->sun_path, native.constData(), static_cast<size_t>(native.size()));
+    return true;
+}
+
+bool peerIsUs(int fd)
+{
+    ucred cred;
+    socklen_t length = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0)
+        return false;
+    return cred.uid == ::geteuid();
+}
+
+int remainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+enum class Probe
+{
+    NoServer,
+    Alive,
+    Failed
+};
+
+// Whether a server answers on the path; a socket file left by a crashed process refuses connections.
+Probe probeServer(const QString &path)
+{
+    sockaddr_un address;
+    if (!fillAddress(path, &address))
+        return Probe::Failed;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return Probe::Failed;
+    Probe result = Probe::Alive;
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        if (errno == ECONNREFUSED || errno == ENOENT)
+            result = Probe::NoServer;
+        else if (errno != EAGAIN && errno != EINPROGRESS)
+            result = Probe::Failed;
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+struct ArgHandler::Private
+{
+    struct Connection
+    {
+        QLocalSocket *socket = nullptr;
+        QByteArray buffer;
+        int frames = 0;
+        QTimer timer;
+    };
+
+    explicit Private(ArgHandler *owner) : q(owner) {}
+    void acceptConnection(QLocalSocket *socket);
+    bool readFrames(Connection *connection);
+    void closeConnection(Connection *connection);
+    bool isOpen(const Connection *connection) const;
+
+    ArgHandler *q;
+    // Oldest first, so that at the cap the connection that has waited longest makes room.
+    std::list<std::unique_ptr<Connection>> connections;
+};
+
+ArgHandler &ArgHandler::instance()
+{
+    // Created once on first use and never deleted: it may still be reached during teardown.
+    static ArgHandler *handler = new ArgHandler;
+    return *handler;
+}
+
+ArgHandler::ArgHandler() : d(new Private(this)) {}
+
+ArgHandler::~ArgHandler()
+{
+    delete d;
+}
+
+QString ArgHandler::socketPath()
+{
+    const std::string runtime = RuntimeFolder::path();
+    if (runtime.empty())
+        return QString();
+    return QString::fromStdString(runtime) + "/relay.sock";
+}
+
+bool ArgHandler::isValidText(const QByteArray &utf8)
+{
+    if (utf8.isEmpty() || utf8.size() > kMaxTextBytes)
+        return false;
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8.constData());
+    const unsigned char *end = p + utf8.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int extra;
+        unsigned int min, code;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1, min = 0x80, code = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, min = 0x800, code = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, min = 0x10000, code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra)
+            return false;
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+void ArgHandler::setArg(const QString &text)
+{
+    const QByteArray payload = text.toUtf8();
+    if (!isValidText(payload)) {
+        etlModuleTrace(4, kTagW, "setArg: text of %d bytes refused (1 to %d bytes of UTF-8)",
+                       static_cast<int>(payload.size()), kMaxTextBytes);
+        return;
+    }
+    const QString path = socketPath();
+    sockaddr_un address;
+    if (path.isEmpty() || !fillAddress(path, &address)) {
+        etlModuleTrace(4, kTagW, "setArg: no usable relay socket path");
+        return;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        etlModuleTrace(4, kTagW, "setArg: socket: %s", strerror(errno));
+        return;
+    }
+    // One bound for connect, write and flush together, so a busy or stuck instance costs the caller at
+    // most kSendBoundMs.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSendBoundMs);
+    bool connected = false;
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+            connected = true;
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EINPROGRESS) {
+            pollfd pfd{fd, POLLOUT, 0};
+            int error = 0;
+            socklen_t length = sizeof error;
+            connected = ::poll(&pfd, 1, remainingMs(deadline)) == 1 &&
+                        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+            break;
+        }
+        // A full backlog answers EAGAIN without queueing us; try again until the bound.
+        if (errno != EAGAIN || remainingMs(deadline) == 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!connected) {
+        etlModuleTrace(6, kTagI, "setArg: no instance listens (%s)", strerror(errno));
+        ::close(fd);
+        return;
+    }
+    if (!peerIsUs(fd)) {
+        etlModuleTrace(4, kTagW, "setArg: relay socket is served by another user; text not sent");
+        ::close(fd);
+        return;
+    }
+    QByteArray frame(4, '\0');
+    qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
+    frame += payload;
+    qsizetype written = 0;
+    while (written < frame.size()) {
+        const ssize_t n = ::send(fd, frame.constData() + written, static_cast<size_t>(frame.size() - written),
+                                 MSG_NOSIGNAL);
+        if (n > 0) {
+            written += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{fd, POLLOUT, 0};
+            if (::poll(&pfd, 1, remainingMs(deadline)) == 1)
+                continue;
+        }
+        break;
+    }
+    if (written == frame.size())
+        etlModuleTrace(6, kTagI, "setArg: %d bytes sent", static_cast<int>(payload.size()));
+    else
+        etlModuleTrace(4, kTagW, "setArg: sending failed after %d of %d bytes", static_cast<int>(written),
+                       static_cast<int>(frame.size()));
+    ::close(fd);
+}
+
+bool ArgHandler::listen()
+{
+    if (m_server && m_server->isListening())
+        return true;
+    const QString path = socketPath();
+    sockaddr_un address;
+    if (path.isEmpty() || !fillAddress(path, &address)) {
+        etlModuleTrace(4, kTagW, "listen: no usable relay socket path [%s]", qPrintable(path));
+        return false;
+    }
+    struct stat st;
+    if (::lstat(address.sun_path, &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            etlModuleTrace(4, kTagW, "listen: [%s] is not a socket", qPrintable(path));
+            return false;
+        }
+        const Probe probe = probeServer(path);
+        // A live server belongs to an instance still running; the registered instance takes over from
+        // one that is already on its way out (it dropped its registration at exit).
+        if (probe == Probe::Alive && !wAppLauncher::getInstance()->isRegistered()) {
+            etlModuleTrace(4, kTagW, "listen: another instance listens on [%s]", qPrintable(path));
+            return false;
+        }
+        if (probe == Probe::NoServer)
+            etlModuleTrace(5, "N:ArgHandler", "listen: removing the socket left by an instance that is gone");
+        QLocalServer::removeServer(path);
+    }
+    if (!m_server) {
+        m_server = new QLocalServer(this);
+        m_server->setSocketOptions(QLocalServer::UserAccessOption);
+        m_server->setMaxPendingConnections(kMaxConnections);
+        connect(m_server, &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket *socket = m_server->nextPendingConnection())
+                d->acceptConnection(socket);
+        });
+    }
+    if (!m_server->listen(path)) {
+        etlModuleTrace(4, kTagW, "listen on [%s] failed: %s", qPrintable(path),
+                       qPrintable(m_server->errorString()));
+        return false;
+    }
+    etlModuleTrace(6, kTagI, "listening on [%s]", qPrintable(path));
+    return true;
+}
+
+void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
+{
+    if (!peerIsUs(static_cast<int>(socket->socketDescriptor()))) {
+        etlModuleTrace(4, kTagW, "connection from another user refused");
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    if (static_cast<int>(connections.size()) >= kMaxConnections) {
+        etlModuleTrace(4, kTagW, "too many relay connections; dropping the oldest");
+        closeConnection(connections.front().get());
+    }
+    connections.emplace_back(new Connection);
+    Connection *connection = connections.back().get();
+    connection->socket = socket;
+    socket->setReadBufferSize(kMaxTextBytes + 4);
+    connection->timer.setSingleShot(true);
+    QObject::connect(&connection->timer, &QTimer::timeout, q, [this, connection] {
+        if (connection->buffer.isEmpty())
+            etlModuleTrace(6, kTagI, "relay client sent nothing in time; dropped");
+        else
+            etlModuleTrace(4, kTagW, "relay frame incomplete after %d ms; dropped", kReadTimeoutMs);
+        closeConnection(connection);
+    });
+    QObject::connect(socket, &QLocalSocket::readyRead, q, [this, connection] { readFrames(connection); });
+    QObject::connect(socket, &QLocalSocket::disconnected, q, [this, connection] {
+        if (!readFrames(connection))
+            return;
+        if (!connection->buffer.isEmpty())
+            etlModuleTrace(4, kTagW, "relay frame truncated: peer closed after %d bytes",
+                           static_cast<int>(connection->buffer.size()));
+        else if (connection->frames == 0)
+            etlModuleTrace(7, kTagD, "relay client closed without a frame");
+        closeConnection(connection);
+    });
+    connection->timer.start(kReadTimeoutMs);
+    readFrames(connection);
+}
+
+bool ArgHandler::Private::readFrames(Connection *connection)
+{
+    QLocalSocket *socket = connection->socket;
+    QStringList texts;
+    bool keep = true;
+    while (keep && socket->bytesAvailable() > 0) {
+        connection->buffer += socket->read(kMaxTextBytes + 4 - connection->buffer.size());
+        while (connection->buffer.size() >= 4) {
+            const quint32 length = qFromBigEndian<quint32>(connection->buffer.constData());
+            if (length == 0 || length > static_cast<quint32>(kMaxTextBytes)) {
+                etlModuleTrace(4, kTagW, "relay frame of %u bytes dropped (1 to %d allowed)", length,
+                               kMaxTextBytes);
+                keep = false;
+                break;
+            }
+            if (static_cast<quint32>(connection->buffer.size()) < 4 + length)
+                break;
+            const QByteArray payload = connection->buffer.mid(4, static_cast<int>(length));
+            connection->buffer.remove(0, static_cast<int>(4 + length));
+            if (!isValidText(payload)) {
+                etlModuleTrace(4, kTagW, "relay frame of %u bytes is not valid UTF-8; dropped", length);
+                keep = false;
+                break;
+            }
+            texts << QString::fromUtf8(payload);
+            if (++connection->frames >= kMaxFramesPerConnection) {
+                keep = false;
+                break;
+            }
+            connection->timer.start(kReadTimeoutMs);
+        }
+    }
+    if (!keep)
+        closeConnection(connection);
+    // Emitted last: a receiver may run a nested event loop that ends this connection.
+    for (const QString &text : texts) {
+        etlModuleTrace(6, kTagI, "relay text received (%d chars)", static_cast<int>(text.size()));
+        emit q->active(text);
+        if (!isOpen(connection))
+            keep = false;
+    }
+    return keep;
+}
+
+void ArgHandler::Private::closeConnection(Connection *connection)
+{
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+        if (it->get() != connection)
+            continue;
+        QLocalSocket *socket = connection->socket;
+        QObject::disconnect(socket, nullptr, q, nullptr);
+        socket->abort();
+        socket->deleteLater();
+        connections.erase(it);
+        return;
+    }
+}
+
+bool ArgHandler::Private::isOpen(const Connection *connection) const
+{
+    for (const auto &open : connections) {
+        if (open.get() == connection)
+            return true;
+    }
+    return false;
+}
