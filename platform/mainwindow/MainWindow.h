@@ -27,6 +27,11 @@ public:
     void showPage(QWidget *page) override;
     QWidget *windowWidget() override;
     CMessageBoxDelegate *msgBoxDelegate() const;
+    // The page the content area shows, null when none.
+    QWidget *currentPage() const;
+    // Menu titles and menu actions follow the language through a hidden cv widget of the window,
+    // which the language switch reaches like every other cv widget.
+    void retranslateMenus();
 
 public slots:
     void slotDealBeforeMenuCloseAction();

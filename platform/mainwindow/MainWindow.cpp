@@ -1,0 +1,251 @@
+#include "MainWindow.h"
+
+#include "CMessageBoxDelegate.h"
+#include "ETLLib.h"
+#include "cvActionText.h"
+#include "cvLabel.h"
+#include "cvPushButton.h"
+#include "cvWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMap>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+const char kProductName[] = "Corvane Connect";
+const char kFileMenu[] = "File";
+const char kHelpMenu[] = "Help";
+} // namespace
+
+struct MainWindow::Private
+{
+    QStackedWidget *stack = nullptr;
+    QPointer<QWidget> placeholder;
+    cvWidget *menuTranslator = nullptr;
+    QLabel *logo = nullptr;
+    QMap<QString, QMenu *> menus;
+    CMessageBoxDelegate *msgBox = nullptr;
+    void (*showDefault)() = nullptr;
+    void (*showSetting)(int, int) = nullptr;
+    void (*showAbout)(int, int) = nullptr;
+};
+
+MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
+    : QMainWindow(parent), d(new Private)
+{
+    Q_UNUSED(flags);
+    setObjectName(name);
+    setWindowTitle(QString::fromLatin1(kProductName));
+    resize(960, 640);
+    setMinimumSize(720, 480);
+
+    QWidget *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("CentralWidget"));
+    QVBoxLayout *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    QFrame *header = new QFrame(central);
+    header->setObjectName(QStringLiteral("HeaderBar"));
+    QHBoxLayout *headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(20, 12, 20, 12);
+    headerLayout->setSpacing(10);
+    d->logo = new QLabel(header);
+    d->logo->setObjectName(QStringLiteral("HeaderLogo"));
+    d->logo->setFixedSize(32, 32);
+    d->logo->setScaledContents(true);
+    headerLayout->addWidget(d->logo);
+    cvLabel *title = new cvLabel(QString::fromLatin1(kProductName), header);
+    title->setObjectName(QStringLiteral("HeaderTitle"));
+    headerLayout->addWidget(title);
+    headerLayout->addStretch(1);
+    struct Nav
+    {
+        const char *source;
+        const char *object;
+    };
+    const Nav navs[] = {{"Devices", "NavDevices"}, {"Settings", "NavSettings"}, {"About", "NavAbout"}};
+    for (const Nav &nav : navs) {
+        cvPushButton *button = new cvPushButton(QString::fromLatin1(nav.source), header);
+        button->setObjectName(QString::fromLatin1(nav.object));
+        button->setProperty("navButton", true);
+        button->setCursor(Qt::PointingHandCursor);
+        headerLayout->addWidget(button);
+    }
+    connect(header->findChild<cvPushButton *>(QStringLiteral("NavDevices")), &QPushButton::clicked, this,
+            [this] { ShowDefaultContent(); });
+    connect(header->findChild<cvPushButton *>(QStringLiteral("NavSettings")), &QPushButton::clicked, this,
+            [this] {
+                if (d->showSetting)
+                    d->showSetting(0, 0);
+            });
+    connect(header->findChild<cvPushButton *>(QStringLiteral("NavAbout")), &QPushButton::clicked, this,
+            [this] {
+                if (d->showAbout)
+                    d->showAbout(0, 0);
+            });
+    layout->addWidget(header);
+
+    d->stack = new QStackedWidget(central);
+    d->stack->setObjectName(QStringLiteral("ContentStack"));
+    layout->addWidget(d->stack, 1);
+    setCentralWidget(central);
+
+    d->menuTranslator = new cvWidget(this);
+    d->menuTranslator->setObjectName(QStringLiteral("MenuTranslator"));
+    d->menuTranslator->hide();
+    connect(d->menuTranslator, &cvWidget::langConfigChanged, this, &MainWindow::retranslateMenus);
+
+    QMenu *file = menuFor(QString::fromLatin1(kFileMenu));
+    connect(cvAddSourceAction(file, QStringLiteral("Devices")), &QAction::triggered, this,
+            [this] { ShowDefaultContent(); });
+    connect(cvAddSourceAction(file, QStringLiteral("Settings")), &QAction::triggered, this, [this] {
+        if (d->showSetting)
+            d->showSetting(0, 0);
+    });
+    file->addSeparator();
+    QAction *quit = cvAddSourceAction(file, QStringLiteral("Quit"));
+    quit->setProperty("cvRandomSafe", false);
+    cvMarkKeepLast(quit);
+    connect(quit, &QAction::triggered, this, &MainWindow::slotDealBeforeMenuCloseAction);
+
+    QMenu *help = menuFor(QString::fromLatin1(kHelpMenu));
+    QAction *about = cvAddSourceAction(help, QStringLiteral("About"));
+    help->insertSeparator(about);
+    cvMarkKeepLast(about);
+    connect(about, &QAction::triggered, this, [this] {
+        if (d->showAbout)
+            d->showAbout(0, 0);
+    });
+}
+
+MainWindow::~MainWindow()
+{
+    delete d;
+}
+
+void MainWindow::InitMACWidgetAtturibute()
+{
+    // Closing hides the window; only the tray's quit ends the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setUnifiedTitleAndToolBarOnMac(true);
+    const QIcon icon = QApplication::windowIcon();
+    if (!icon.isNull()) {
+        setWindowIcon(icon);
+        d->logo->setPixmap(icon.pixmap(64, 64));
+    }
+}
+
+void MainWindow::SetMsgBoxDelegate(CMessageBoxDelegate *delegate)
+{
+    d->msgBox = delegate;
+}
+
+void MainWindow::SetOnShowDefaultContentFun(void (*fun)())
+{
+    d->showDefault = fun;
+}
+
+void MainWindow::SetShowSettingFun(void (*fun)(int, int))
+{
+    d->showSetting = fun;
+}
+
+void MainWindow::SetShowAboutSettingFun(void (*fun)(int, int))
+{
+    d->showAbout = fun;
+}
+
+void MainWindow::ShowDefaultContent()
+{
+    if (d->showDefault) {
+        d->showDefault();
+        return;
+    }
+    if (!d->placeholder) {
+        cvLabel *label = new cvLabel(QStringLiteral("Welcome to Corvane Connect"));
+        label->setObjectName(QStringLiteral("PlaceholderPage"));
+        label->setAlignment(Qt::AlignCenter);
+        d->placeholder = label;
+    }
+    showPage(d->placeholder);
+}
+
+void MainWindow::ShowWindowNormal()
+{
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+QMenu *MainWindow::menuFor(const QString &englishTitle)
+{
+    auto it = d->menus.constFind(englishTitle);
+    if (it != d->menus.constEnd())
+        return it.value();
+
+    QMenu *menu = new QMenu(menuBar());
+    cvSetSourceTitle(menu, englishTitle);
+    // Help stays the last menu of the bar.
+    QMenu *help = d->menus.value(QString::fromLatin1(kHelpMenu));
+    if (help)
+        menuBar()->insertMenu(help->menuAction(), menu);
+    else
+        menuBar()->addMenu(menu);
+    d->menus.insert(englishTitle, menu);
+    return menu;
+}
+
+void MainWindow::showPage(QWidget *page)
+{
+    if (!page)
+        return;
+    if (d->stack->indexOf(page) < 0)
+        d->stack->addWidget(page);
+    d->stack->setCurrentWidget(page);
+}
+
+QWidget *MainWindow::windowWidget()
+{
+    return this;
+}
+
+CMessageBoxDelegate *MainWindow::msgBoxDelegate() const
+{
+    return d->msgBox;
+}
+
+QWidget *MainWindow::currentPage() const
+{
+    return d->stack->currentWidget();
+}
+
+void MainWindow::retranslateMenus()
+{
+    cvRetranslateMenuBar(menuBar());
+}
+
+void MainWindow::slotDealBeforeMenuCloseAction()
+{
+    etlModuleTrace(5, "N:MainWindow", "quit from the menu");
+    hide();
+    QCoreApplication::quit();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    hide();
+}

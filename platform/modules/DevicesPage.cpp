@@ -1,0 +1,89 @@
+#include "DevicesPage.h"
+
+#include "UsbDeviceScanner.h"
+#include "cvLabel.h"
+#include "cvPushButton.h"
+#include "cvTranslate.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QStackedWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QVariant>
+
+DevicesPage::DevicesPage(QWidget *parent)
+    : ModulePage(QStringLiteral("Devices"), QStringLiteral("USB devices connected to this computer."), parent)
+{
+    setObjectName(QStringLiteral("DevicesPage"));
+
+    QHBoxLayout *bar = new QHBoxLayout();
+    m_count = new cvLabel(QString(), this);
+    m_count->setObjectName(QStringLiteral("DeviceCount"));
+    bar->addWidget(m_count);
+    bar->addStretch(1);
+    cvPushButton *refreshButton = new cvPushButton(QStringLiteral("Refresh"), this);
+    refreshButton->setObjectName(QStringLiteral("RefreshButton"));
+    refreshButton->setProperty("primary", true);
+    bar->addWidget(refreshButton);
+    body()->addLayout(bar);
+
+    m_views = new QStackedWidget(this);
+    m_list = new QTreeWidget(m_views);
+    m_list->setObjectName(QStringLiteral("DeviceList"));
+    m_list->setColumnCount(4);
+    m_list->setRootIsDecorated(false);
+    m_list->setAlternatingRowColors(true);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    m_list->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    m_views->addWidget(m_list);
+
+    m_empty = new cvWidget(m_views);
+    QVBoxLayout *emptyLayout = new QVBoxLayout(m_empty);
+    cvLabel *none = new cvLabel(QStringLiteral("No USB devices found"), m_empty);
+    none->setObjectName(QStringLiteral("EmptyHint"));
+    none->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(none);
+    m_views->addWidget(m_empty);
+    body()->addWidget(m_views, 1);
+
+    connect(refreshButton, &QPushButton::clicked, this, &DevicesPage::refresh);
+    // Item texts are not cv widgets: a language switch rebuilds them.
+    connect(this, &cvWidget::langConfigChanged, this, &DevicesPage::refresh);
+    refresh();
+}
+
+void DevicesPage::retranslateHeaders()
+{
+    m_list->setHeaderLabels({cvTranslate(QStringLiteral("Product")),
+                             cvTranslate(QStringLiteral("Manufacturer")), cvTranslate(QStringLiteral("ID")),
+                             cvTranslate(QStringLiteral("Port"))});
+}
+
+void DevicesPage::refresh()
+{
+    retranslateHeaders();
+    m_list->clear();
+    const QList<UsbDeviceScanner::Device> devices = UsbDeviceScanner::scan();
+    for (const UsbDeviceScanner::Device &device : devices) {
+        QTreeWidgetItem *item = new QTreeWidgetItem(m_list);
+        item->setText(0, device.product.isEmpty() ? cvTranslate(QStringLiteral("Unknown device"))
+                                                  : device.product);
+        item->setText(1, device.manufacturer.isEmpty() ? cvTranslate(QStringLiteral("Unknown manufacturer"))
+                                                       : device.manufacturer);
+        item->setText(2, device.vendorId + QLatin1Char(':') + device.productId);
+        item->setText(3, device.busPath);
+    }
+    m_count->setSourceText(QStringLiteral("Connected devices: %1"), {QString::number(devices.size())});
+    m_views->setCurrentWidget(devices.isEmpty() ? static_cast<QWidget *>(m_empty) : m_list);
+}
+
+int DevicesPage::deviceCount() const
+{
+    return m_list->topLevelItemCount();
+}

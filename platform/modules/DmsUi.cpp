@@ -1,0 +1,68 @@
+#include "DmsUi.h"
+
+#include "CMainWindowDelegate.h"
+#include "DmsPage.h"
+#include "ModuleHost.h"
+#include "ModuleTrace.h"
+#include "cvActionText.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPointer>
+
+namespace {
+struct State
+{
+    ModuleHost host;
+    QPointer<DmsPage> page;
+    QPointer<QAction> action;
+};
+
+State &state()
+{
+    static State instance;
+    return instance;
+}
+
+DmsPage *dmsPage()
+{
+    State &s = state();
+    if (!s.page) {
+        s.page = new DmsPage(&s.host);
+        s.host.addToSettings(QStringLiteral("Device management"), s.page);
+    }
+    return s.page;
+}
+} // namespace
+
+bool DMSUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *msgBox, CSettingDelegate *setting)
+{
+    MODULE_TRACE();
+    State &s = state();
+    if (s.host.initialised())
+        return true;
+    s.host.set(window, msgBox, setting);
+    dmsPage();
+    return true;
+}
+
+void DMSUI_InitDmMangageMenuItem()
+{
+    MODULE_TRACE();
+    State &s = state();
+    CMainWindowDelegate *window = s.host.window();
+    if (!window || s.action)
+        return;
+    s.action =
+        cvAddSourceAction(window->menuFor(QStringLiteral("Settings")), QStringLiteral("Device management"));
+    QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(dmsPage()); });
+}
+
+void DMSUI_UnInit()
+{
+    MODULE_TRACE();
+    State &s = state();
+    delete s.action.data();
+    delete s.page.data();
+    s.host.clear();
+}

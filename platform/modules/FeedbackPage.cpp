@@ -1,0 +1,58 @@
+#include "FeedbackPage.h"
+
+#include "FeedbackStore.h"
+#include "ModuleHost.h"
+#include "cvPlainTextEdit.h"
+#include "cvPushButton.h"
+#include "cvTranslate.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <QVariant>
+
+namespace {
+// Enough for any report a person types; a paste of a whole log is cut off.
+const int kMaxFeedback = 64 * 1024;
+} // namespace
+
+FeedbackPage::FeedbackPage(const ModuleHost *host, QWidget *parent)
+    : ModulePage(QStringLiteral("Feedback"),
+                 QStringLiteral("Tell us what works well and what we should improve."), parent),
+      m_host(host)
+{
+    setObjectName(QStringLiteral("FeedbackPage"));
+    m_editor = new cvPlainTextEdit(this);
+    m_editor->setObjectName(QStringLiteral("FeedbackText"));
+    m_editor->setPlaceholderSource(QStringLiteral("Describe your problem or suggestion"));
+    body()->addWidget(m_editor, 1);
+    QHBoxLayout *bar = new QHBoxLayout();
+    bar->addStretch(1);
+    cvPushButton *sendButton = new cvPushButton(QStringLiteral("Send"), this);
+    sendButton->setObjectName(QStringLiteral("SendButton"));
+    sendButton->setProperty("primary", true);
+    bar->addWidget(sendButton);
+    body()->addLayout(bar);
+    connect(sendButton, &QPushButton::clicked, this, [this] { send(); });
+}
+
+bool FeedbackPage::send()
+{
+    const QString title = QStringLiteral("Feedback");
+    QString text = m_editor->toPlainText().trimmed();
+    if (text.isEmpty()) {
+        if (m_host)
+            m_host->warning(title, cvTranslate(QStringLiteral("Please enter your feedback first.")));
+        return false;
+    }
+    if (text.size() > kMaxFeedback)
+        text.truncate(kMaxFeedback);
+    if (!FeedbackStore::append(text)) {
+        if (m_host)
+            m_host->warning(title, cvTranslate(QStringLiteral("Your feedback could not be saved.")));
+        return false;
+    }
+    m_editor->clear();
+    if (m_host)
+        m_host->information(title, cvTranslate(QStringLiteral("Thank you! Your feedback has been saved.")));
+    return true;
+}

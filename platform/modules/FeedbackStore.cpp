@@ -1,0 +1,74 @@
+#include "FeedbackStore.h"
+
+#include "ETLLib.h"
+#include "UICommon.h"
+
+#include <QByteArray>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+QString FeedbackStore::folder()
+{
+    return QString::fromStdString(getAppDocPath()) + QStringLiteral("/feedback");
+}
+
+QString FeedbackStore::filePath()
+{
+    return folder() + QStringLiteral("/feedback.txt");
+}
+
+bool FeedbackStore::append(const QString &text, const QDateTime &when)
+{
+    const QByteArray dir = folder().toUtf8();
+    if (!pathCreateDirectory(dir.toStdString())) {
+        etlModuleTrace(4, "W:Modules", "cannot create %s", dir.constData());
+        return false;
+    }
+    struct stat info;
+    if (lstat(dir.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+        etlModuleTrace(4, "W:Modules", "refusing feedback folder %s", dir.constData());
+        return false;
+    }
+    chmod(dir.constData(), 0700);
+
+    const QByteArray path = filePath().toUtf8();
+    const int fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        etlModuleTrace(4, "W:Modules", "cannot open %s: errno %d", path.constData(), errno);
+        return false;
+    }
+    fchmod(fd, 0600);
+
+    QByteArray entry = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
+    entry += "\n";
+    entry += text.toUtf8();
+    if (!entry.endsWith('\n'))
+        entry += "\n";
+    entry += "\n";
+
+    const char *data = entry.constData();
+    qint64 left = entry.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t written = write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        data += written;
+        left -= written;
+    }
+    if (ok && fsync(fd) != 0)
+        ok = false;
+    if (close(fd) != 0)
+        ok = false;
+    if (!ok)
+        etlModuleTrace(4, "W:Modules", "cannot write %s: errno %d", path.constData(), errno);
+    return ok;
+}

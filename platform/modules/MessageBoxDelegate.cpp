@@ -1,0 +1,57 @@
+#include "MessageBoxDelegate.h"
+
+#include "ETLLib.h"
+#include "cvTranslate.h"
+
+#include <QAbstractButton>
+
+void MessageBoxDelegate::setParentWindow(QWidget *window)
+{
+    m_parent = window;
+}
+
+void MessageBoxDelegate::information(const QString &englishTitle, const QString &text)
+{
+    show(QMessageBox::Information, englishTitle, text);
+}
+
+void MessageBoxDelegate::warning(const QString &englishTitle, const QString &text)
+{
+    show(QMessageBox::Warning, englishTitle, text);
+}
+
+void MessageBoxDelegate::show(QMessageBox::Icon icon, const QString &englishTitle, const QString &text)
+{
+    if (!m_active) {
+        etlModuleTrace(4, "W:Modules", "message box after MsgBox_Uninit: %s", qUtf8Printable(text));
+        return;
+    }
+    QMessageBox *box =
+        new QMessageBox(icon, cvTranslate(englishTitle), text, QMessageBox::Ok, m_parent.data());
+    box->setObjectName(QStringLiteral("ModuleMessageBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        ok->setText(cvTranslate(QStringLiteral("OK")));
+    m_boxes.removeAll(QPointer<QMessageBox>());
+    m_boxes.append(box);
+    box->show();
+}
+
+void MessageBoxDelegate::closeAll()
+{
+    const QList<QPointer<QMessageBox>> boxes = m_boxes;
+    m_boxes.clear();
+    for (const QPointer<QMessageBox> &box : boxes)
+        delete box.data();
+}
+
+QList<QMessageBox *> MessageBoxDelegate::openBoxes() const
+{
+    QList<QMessageBox *> open;
+    for (const QPointer<QMessageBox> &box : m_boxes) {
+        if (box)
+            open.append(box.data());
+    }
+    return open;
+}

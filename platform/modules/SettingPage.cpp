@@ -1,0 +1,114 @@
+#include "SettingPage.h"
+
+#include "cvLabel.h"
+#include "cvTranslate.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace {
+const int kSourceRole = Qt::UserRole + 1;
+const int kPageRole = Qt::UserRole + 2;
+
+quintptr keyOf(const QObject *object)
+{
+    return reinterpret_cast<quintptr>(object);
+}
+
+// Only for items whose page is alive: a page's item leaves the list when the page is destroyed.
+QWidget *pageOf(const QListWidgetItem *item)
+{
+    if (!item)
+        return nullptr;
+    return static_cast<QWidget *>(reinterpret_cast<QObject *>(item->data(kPageRole).value<quintptr>()));
+}
+} // namespace
+
+SettingPage::SettingPage(QWidget *parent)
+    : ModulePage(QStringLiteral("Settings"), QStringLiteral("Adjust how Corvane Connect works for you."),
+                 parent)
+{
+    setObjectName(QStringLiteral("SettingPage"));
+    QHBoxLayout *row = new QHBoxLayout();
+    row->setSpacing(16);
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("SettingList"));
+    m_list->setFixedWidth(200);
+    m_list->setFrameShape(QFrame::NoFrame);
+    row->addWidget(m_list);
+    m_pages = new QStackedWidget(this);
+    m_pages->setObjectName(QStringLiteral("SettingPages"));
+    row->addWidget(m_pages, 1);
+    body()->addLayout(row, 1);
+
+    m_empty = new cvWidget(m_pages);
+    QVBoxLayout *emptyLayout = new QVBoxLayout(m_empty);
+    cvLabel *none = new cvLabel(QStringLiteral("No settings are available."), m_empty);
+    none->setObjectName(QStringLiteral("EmptyHint"));
+    none->setAlignment(Qt::AlignCenter);
+    emptyLayout->addWidget(none);
+    m_pages->addWidget(m_empty);
+
+    connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
+        QWidget *page = pageOf(m_list->item(row));
+        m_pages->setCurrentWidget(page ? page : m_empty);
+    });
+    connect(this, &cvWidget::langConfigChanged, this, &SettingPage::retranslateList);
+}
+
+void SettingPage::addSubPage(const QString &englishTitle, QWidget *page)
+{
+    if (!page || indexOf(page) >= 0)
+        return;
+    QListWidgetItem *item = new QListWidgetItem(cvTranslate(englishTitle));
+    item->setData(kSourceRole, englishTitle);
+    item->setData(kPageRole, QVariant::fromValue(keyOf(page)));
+    m_list->addItem(item);
+    m_pages->addWidget(page);
+    // A sub-page deleted by its module leaves the list too.
+    connect(page, &QObject::destroyed, this, [this](QObject *gone) {
+        for (int i = 0; i < m_list->count(); ++i) {
+            if (m_list->item(i)->data(kPageRole).value<quintptr>() == keyOf(gone)) {
+                delete m_list->takeItem(i);
+                break;
+            }
+        }
+    });
+    if (m_list->currentRow() < 0)
+        m_list->setCurrentRow(0);
+}
+
+int SettingPage::subPageCount() const
+{
+    return m_list->count();
+}
+
+int SettingPage::indexOf(QWidget *page) const
+{
+    for (int i = 0; i < m_list->count(); ++i) {
+        if (page && m_list->item(i)->data(kPageRole).value<quintptr>() == keyOf(page))
+            return i;
+    }
+    return -1;
+}
+
+void SettingPage::selectSubPage(int index)
+{
+    if (index >= 0 && index < m_list->count())
+        m_list->setCurrentRow(index);
+}
+
+QWidget *SettingPage::currentSubPage() const
+{
+    return pageOf(m_list->currentItem());
+}
+
+void SettingPage::retranslateList()
+{
+    for (int i = 0; i < m_list->count(); ++i) {
+        QListWidgetItem *item = m_list->item(i);
+        item->setText(cvTranslate(item->data(kSourceRole).toString()));
+    }
+}

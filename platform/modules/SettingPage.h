@@ -1,0 +1,28 @@
+#pragma once
+
+#include "ModulePage.h"
+
+class QListWidget;
+class QStackedWidget;
+
+// The settings page: a list of sub-pages on the left, the chosen one on the right.
+class SettingPage : public ModulePage
+{
+    Q_OBJECT
+public:
+    explicit SettingPage(QWidget *parent = nullptr);
+
+    // Takes ownership of the page.
+    void addSubPage(const QString &englishTitle, QWidget *page);
+    int subPageCount() const;
+    int indexOf(QWidget *page) const;
+    void selectSubPage(int index);
+    QWidget *currentSubPage() const;
+
+private:
+    void retranslateList();
+
+    QListWidget *m_list;
+    QStackedWidget *m_pages;
+    cvWidget *m_empty;
+};
