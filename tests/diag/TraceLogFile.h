@@ -4,6 +4,7 @@
 #include "UICommon.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QList>
 #include <QString>
@@ -40,11 +41,14 @@ public:
         return result;
     }
 
+    // Lines this process wrote that hold `needle`. Earlier runs share the log and are left out, so
+    // counts never shrink when the log rotates.
     static QList<QByteArray> linesContaining(const QByteArray &needle)
     {
+        const QByteArray own = " " + QByteArray::number(QCoreApplication::applicationPid()) + ":";
         QList<QByteArray> result;
         for (const QByteArray &line : lines())
-            if (line.contains(needle))
+            if (line.contains(needle) && line.indexOf(own) == 23)
                 result.append(line);
         return result;
     }
