@@ -7,11 +7,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -104,6 +107,42 @@ QString stampPath()
 }
 
 const QRegularExpression kStampText(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"));
+
+// Run in a child process of this test: with no address space left for new mappings the record can
+// be created but not mapped. The exit code tells which expectation failed.
+int openWithoutAddressSpace()
+{
+    CDumpServer server;
+    long vmKb = 0;
+    FILE *status = fopen("/proc/self/status", "r");
+    char line[256];
+    while (status != nullptr && fgets(line, sizeof(line), status) != nullptr)
+        if (sscanf(line, "VmSize: %ld kB", &vmKb) == 1)
+            break;
+    if (status != nullptr)
+        fclose(status);
+    if (vmKb <= 0)
+        return 10;
+    const std::string record = "/dev/shm/" + CDumpServer::recordName(GetCurrentProcessId());
+    rlimit limit;
+    getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(vmKb) * 1024;
+    if (setrlimit(RLIMIT_AS, &limit) != 0)
+        return 11;
+    if (server.OpenShareMemory())
+        return 12;
+    if (!server.hasHandle() || server.isMapped())
+        return 13;
+    // Nothing to write to: both are harmless.
+    server.UpdateTime();
+    server.ClearTime();
+    server.CloseShareMemory();
+    if (server.hasHandle() || server.isMapped())
+        return 14;
+    if (access(record.c_str(), F_OK) == 0)
+        return 15;
+    return 0;
+}
 
 } // namespace
 
@@ -418,6 +457,66 @@ private slots:
         QCOMPARE(bad.load(), int64_t(-1));
     }
 
+    void mappingFailureLeavesAHalfOpenServerThatCloses()
+    {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--open-without-address-space")});
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.readAllStandardOutput(), QByteArray("map sharememory failed"));
+        QCOMPARE(child.exitCode(), 0);
+    }
+
+    void recordThatCannotBeOpenedLeavesTheServerClosed()
+    {
+        // Something that is not a shared-memory object already holds the name.
+        const QString blocker = ownRecordPath();
+        QVERIFY(QDir().mkdir(blocker));
+        CDumpServer server;
+        StdoutCapture capture;
+        const bool opened = server.OpenShareMemory();
+        const QByteArray printed = capture.finish();
+        QDir().rmdir(blocker);
+        QVERIFY(!opened);
+        QCOMPARE(printed, QByteArray("open sharememory failed"));
+        QVERIFY(!server.hasHandle());
+        QVERIFY(!server.isMapped());
+        server.ClearTime();
+        server.CloseShareMemory();
+    }
+
+    void crashOfAProgramIsDumpedIntoItsLogFolder()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString logFolder = home.path() + QStringLiteral("/log/");
+        QVERIFY(QDir().mkpath(logFolder));
+        const QString root = qEnvironmentVariable("TARN_TEST_ROOT");
+        QProcess dumpee;
+        dumpee.start(QStringLiteral(TARN_DUMPEE_PATH), {root, logFolder});
+        QVERIFY(dumpee.waitForStarted(10000));
+        const qint64 pid = dumpee.processId();
+        QVERIFY(dumpee.waitForFinished(60000));
+        QCOMPARE(dumpee.exitStatus(), QProcess::CrashExit);
+
+        const QRegularExpression name(
+            QStringLiteral("^Corvane Daskor-1\\.0\\.0\\.5-\\(%1\\)-\\d{8}-\\d{6}\\(e\\)\\.dmp$").arg(pid));
+        QStringList dumps;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (dumps = QDir(logFolder).entryList({QStringLiteral("*.dmp")}, QDir::Files)).size() == 1 &&
+                QFile::exists(logFolder + dumps.first() + QStringLiteral(".txt")),
+            30000);
+        QVERIFY2(name.match(dumps.first()).hasMatch(), qPrintable(dumps.first()));
+        QFile trace(logFolder + dumps.first() + QStringLiteral(".txt"));
+        QVERIFY(trace.open(QIODevice::ReadOnly));
+        const QByteArray text = trace.readAll();
+        QVERIFY2(text.contains("failHere") && text.contains(" in main"), text.constData());
+        // The tool removes the record the crashed program left behind.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid)),
+                                 30000);
+    }
+
     void recordCreatedByTheWatchdogFirstIsOpened()
     {
         const std::string name = "/" + CDumpServer::recordName(GetCurrentProcessId());
@@ -472,5 +571,12 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDumpServer)
+int main(int argc, char **argv)
+{
+    if (argc > 1 && strcmp(argv[1], "--open-without-address-space") == 0)
+        return openWithoutAddressSpace();
+    QCoreApplication app(argc, argv);
+    TestDumpServer test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_CDumpServer.moc"
