@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -147,8 +149,38 @@ bool PrivateDesktop::startDisplay()
 
 bool PrivateDesktop::startTrayHost()
 {
-    return spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
-                            "--SetDockType", "true"}) > 0;
+    // Icons shown before the host has mapped its panel may never be docked: wait for the panel. A host
+    // that does not come up is replaced, a few times at most.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const pid_t pid = spawn("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request",
+                                           "--height", "32", "--SetDockType", "true"});
+        if (pid <= 0) {
+            return false;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 5000 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            QByteArray tree;
+            if (FILE *pipe = popen("xwininfo -root -tree 2>/dev/null", "r")) {
+                char buffer[4096];
+                size_t n;
+                while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+                    tree.append(buffer, int(n));
+                }
+                pclose(pipe);
+            }
+            if (tree.contains("\"panel\": (\"panel\" \"trayer\")")) {
+                usleep(200000);
+                return true;
+            }
+            usleep(50000);
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), pid), m_children.end());
+    }
+    m_error = QStringLiteral("the tray host did not map its panel");
+    return false;
 }
 
 bool PrivateDesktop::startSessionBus()

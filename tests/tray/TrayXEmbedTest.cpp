@@ -35,14 +35,25 @@ QByteArray run(const QString &program, const QStringList &arguments)
 
 void clickAt(const QPoint &point, int button)
 {
-    run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y()), "click",
-                    QString::number(button)});
+    run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y())});
+    QTest::qWait(150);
+    run("xdotool", {"click", QString::number(button)});
 }
 
 int countLogLines(const QByteArray &needle)
 {
     QFile log(QString::fromStdString(etlGetAppDocPath() + "/log/tarn-desktop.log"));
     return log.open(QIODevice::ReadOnly) ? log.readAll().count(needle) : 0;
+}
+
+// Where the icon really is on screen: the X server's view, after the host has placed it.
+QPoint iconCentre(QWidget *icon)
+{
+    const QString info =
+        QString::fromLocal8Bit(run("xwininfo", {"-id", QStringLiteral("0x%1").arg(icon->winId(), 0, 16)}));
+    const int x = QRegularExpression("Absolute upper-left X:\\s+(-?\\d+)").match(info).captured(1).toInt();
+    const int y = QRegularExpression("Absolute upper-left Y:\\s+(-?\\d+)").match(info).captured(1).toInt();
+    return QPoint(x, y) + QPoint(icon->width() / 2, icon->height() / 2);
 }
 
 QWidget *embeddedIconWindow()
@@ -109,9 +120,19 @@ private slots:
             10000);
         const QByteArray tree = run("xwininfo", {"-root", "-tree"});
         QVERIFY(tree.contains(id.toLatin1()));
-        std::fprintf(stderr, "tray icon window %s, parent %s (root %s), geometry %d,%d %dx%d\n",
-                     qPrintable(id), qPrintable(parent), qPrintable(root), m_tray->geometry().x(),
-                     m_tray->geometry().y(), m_tray->geometry().width(), m_tray->geometry().height());
+        // The host places and maps the icon after reparenting it; wait until it stays put.
+        QPoint centre;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&]() {
+                const QString info = QString::fromLocal8Bit(run("xwininfo", {"-id", id}));
+                const QPoint now = iconCentre(icon);
+                const bool settled = info.contains("IsViewable") && now == centre && now.x() > 0;
+                centre = now;
+                return settled;
+            }(),
+            10000);
+        std::fprintf(stderr, "tray icon window %s in parent %s (root %s); icon centre on screen %d,%d\n",
+                     qPrintable(id), qPrintable(parent), qPrintable(root), centre.x(), centre.y());
     }
 
     void leftClickAsksForTheMainWindow()
@@ -119,7 +140,7 @@ private slots:
         QSignalSpy show(m_tray, SIGNAL(showMainWindowSignal()));
         QSignalSpy quit(m_tray, SIGNAL(sigQuitAppAction()));
         const int traces = countLogLines("D:SystemTray SystemTray Trigger");
-        clickAt(m_tray->geometry().center(), 1);
+        clickAt(iconCentre(embeddedIconWindow()), 1);
         QTRY_COMPARE_WITH_TIMEOUT(show.count(), 1, 5000);
         QCOMPARE(quit.count(), 0);
         QCOMPARE(countLogLines("D:SystemTray SystemTray Trigger"), traces + 1);
@@ -130,7 +151,7 @@ private slots:
     {
         QSignalSpy quit(m_tray, SIGNAL(sigQuitAppAction()));
         QSignalSpy show(m_tray, SIGNAL(showMainWindowSignal()));
-        clickAt(m_tray->geometry().center(), 3);
+        clickAt(iconCentre(embeddedIconWindow()), 3);
         QTRY_VERIFY_WITH_TIMEOUT(m_tray->menu()->isVisible(), 5000);
         QCOMPARE(m_tray->menu()->actions().size(), 2);
         QCOMPARE(m_tray->menu()->actions().at(0)->text(), QStringLiteral("Show"));
@@ -151,7 +172,7 @@ private slots:
         m_tray->slotLangConfigChanged();
         const QString german = lang_Translate(lang_toLangText("Show"));
         QVERIFY(german != QLatin1String("Show"));
-        clickAt(m_tray->geometry().center(), 3);
+        clickAt(iconCentre(embeddedIconWindow()), 3);
         QTRY_VERIFY_WITH_TIMEOUT(m_tray->menu()->isVisible(), 5000);
         QCOMPARE(m_tray->menu()->actions().at(0)->text(), german);
         QCOMPARE(m_tray->toolTip(), QStringLiteral("Corvane Connect"));
