@@ -10,8 +10,8 @@
 
 namespace {
 
+// UsbDev_SetPath comes before the trace level is read, so at level 7 it is not in the log.
 const QStringList kBringUp = {
-    "D:Modules UsbDev_SetPath",
     "N:Demo Tarn desktop com init reslut 0",
     "N:Demo Build at:",
     "N:Demo reloadTheme current dpi size",
@@ -73,7 +73,6 @@ QStringList sequenceOf(const QStringList &texts, const QStringList &steps)
 
 QMap<QString, QString> lastReport(const QByteArray &output, int index = -1)
 {
-    const QList<QByteArray> blocks = output.split('-');
     QList<QMap<QString, QString>> reports;
     QMap<QString, QString> current;
     for (const QByteArray &line : output.split('\n')) {
@@ -85,7 +84,6 @@ QMap<QString, QString> lastReport(const QByteArray &output, int index = -1)
                            QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
         }
     }
-    Q_UNUSED(blocks);
     if (reports.isEmpty()) {
         return {};
     }
