@@ -5,6 +5,7 @@
 #include "cvActionText.h"
 #include "cvLabel.h"
 #include "cvPushButton.h"
+#include "cvTr.h"
 #include "cvWidget.h"
 
 #include <QAction>
@@ -22,9 +23,9 @@
 #include <QVBoxLayout>
 
 namespace {
-const char kProductName[] = "Corvane Connect";
-const char kFileMenu[] = "File";
-const char kHelpMenu[] = "Help";
+const char kProductName[] = CV_TR_NOOP("Corvane Connect");
+const char kFileMenu[] = CV_TR_NOOP("File");
+const char kHelpMenu[] = CV_TR_NOOP("Help");
 } // namespace
 
 struct MainWindow::Private
@@ -74,7 +75,9 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
         const char *source;
         const char *object;
     };
-    const Nav navs[] = {{"Devices", "NavDevices"}, {"Settings", "NavSettings"}, {"About", "NavAbout"}};
+    const Nav navs[] = {{CV_TR_NOOP("Devices"), "NavDevices"},
+                        {CV_TR_NOOP("Settings"), "NavSettings"},
+                        {CV_TR_NOOP("About"), "NavAbout"}};
     for (const Nav &nav : navs) {
         cvPushButton *button = new cvPushButton(QString::fromLatin1(nav.source), header);
         button->setObjectName(QString::fromLatin1(nav.object));
@@ -107,20 +110,20 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     connect(d->menuTranslator, &cvWidget::langConfigChanged, this, &MainWindow::retranslateMenus);
 
     QMenu *file = menuFor(QString::fromLatin1(kFileMenu));
-    connect(cvAddSourceAction(file, QStringLiteral("Devices")), &QAction::triggered, this,
+    connect(cvAddSourceAction(file, CV_TR("Devices")), &QAction::triggered, this,
             [this] { ShowDefaultContent(); });
-    connect(cvAddSourceAction(file, QStringLiteral("Settings")), &QAction::triggered, this, [this] {
+    connect(cvAddSourceAction(file, CV_TR("Settings")), &QAction::triggered, this, [this] {
         if (d->showSetting)
             d->showSetting(0, 0);
     });
     file->addSeparator();
-    QAction *quit = cvAddSourceAction(file, QStringLiteral("Quit"));
+    QAction *quit = cvAddSourceAction(file, CV_TR("Quit"));
     quit->setProperty("cvRandomSafe", false);
     cvMarkKeepLast(quit);
     connect(quit, &QAction::triggered, this, &MainWindow::slotDealBeforeMenuCloseAction);
 
     QMenu *help = menuFor(QString::fromLatin1(kHelpMenu));
-    QAction *about = cvAddSourceAction(help, QStringLiteral("About"));
+    QAction *about = cvAddSourceAction(help, CV_TR("About"));
     help->insertSeparator(about);
     cvMarkKeepLast(about);
     connect(about, &QAction::triggered, this, [this] {
@@ -173,7 +176,7 @@ void MainWindow::ShowDefaultContent()
         return;
     }
     if (!d->placeholder) {
-        cvLabel *label = new cvLabel(QStringLiteral("Welcome to Corvane Connect"));
+        cvLabel *label = new cvLabel(CV_TR("Welcome to Corvane Connect"));
         label->setObjectName(QStringLiteral("PlaceholderPage"));
         label->setAlignment(Qt::AlignCenter);
         d->placeholder = label;

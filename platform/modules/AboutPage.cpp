@@ -2,6 +2,7 @@
 
 #include "UtilityLib.h"
 #include "cvLabel.h"
+#include "cvTr.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -9,7 +10,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-AboutPage::AboutPage(QWidget *parent) : ModulePage(QStringLiteral("About"), QString(), parent)
+AboutPage::AboutPage(QWidget *parent) : ModulePage(CV_TR("About"), QString(), parent)
 {
     setObjectName(QStringLiteral("AboutPage"));
     QHBoxLayout *row = new QHBoxLayout();
@@ -24,18 +25,17 @@ AboutPage::AboutPage(QWidget *parent) : ModulePage(QStringLiteral("About"), QStr
 
     QVBoxLayout *text = new QVBoxLayout();
     text->setSpacing(6);
-    cvLabel *name = new cvLabel(QStringLiteral("Corvane Connect"), this);
+    cvLabel *name = new cvLabel(CV_TR("Corvane Connect"), this);
     name->setObjectName(QStringLiteral("AboutProduct"));
     text->addWidget(name);
     cvLabel *version = new cvLabel(QString(), this);
     version->setObjectName(QStringLiteral("AboutVersion"));
-    version->setSourceText(QStringLiteral("Version %1"), {QString::fromStdString(GetProductVersion())});
+    version->setSourceText(CV_TR("Version %1"), {QString::fromStdString(GetProductVersion())});
     text->addWidget(version);
-    cvLabel *purpose =
-        new cvLabel(QStringLiteral("The companion application for your Corvane USB devices."), this);
+    cvLabel *purpose = new cvLabel(CV_TR("The companion application for your Corvane USB devices."), this);
     purpose->setWordWrap(true);
     text->addWidget(purpose);
-    cvLabel *copyright = new cvLabel(QStringLiteral("Copyright 2026 Corvane. All rights reserved."), this);
+    cvLabel *copyright = new cvLabel(CV_TR("Copyright 2026 Corvane. All rights reserved."), this);
     copyright->setObjectName(QStringLiteral("AboutCopyright"));
     text->addWidget(copyright);
     text->addStretch(1);

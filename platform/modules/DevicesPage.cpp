@@ -3,6 +3,7 @@
 #include "UsbDeviceScanner.h"
 #include "cvLabel.h"
 #include "cvPushButton.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QHBoxLayout>
@@ -13,7 +14,7 @@
 #include <QVariant>
 
 DevicesPage::DevicesPage(QWidget *parent)
-    : ModulePage(QStringLiteral("Devices"), QStringLiteral("USB devices connected to this computer."), parent)
+    : ModulePage(CV_TR("Devices"), CV_TR("USB devices connected to this computer."), parent)
 {
     setObjectName(QStringLiteral("DevicesPage"));
 
@@ -22,7 +23,7 @@ DevicesPage::DevicesPage(QWidget *parent)
     m_count->setObjectName(QStringLiteral("DeviceCount"));
     bar->addWidget(m_count);
     bar->addStretch(1);
-    cvPushButton *refreshButton = new cvPushButton(QStringLiteral("Refresh"), this);
+    cvPushButton *refreshButton = new cvPushButton(CV_TR("Refresh"), this);
     refreshButton->setObjectName(QStringLiteral("RefreshButton"));
     refreshButton->setProperty("primary", true);
     bar->addWidget(refreshButton);
@@ -45,7 +46,7 @@ DevicesPage::DevicesPage(QWidget *parent)
 
     m_empty = new cvWidget(m_views);
     QVBoxLayout *emptyLayout = new QVBoxLayout(m_empty);
-    cvLabel *none = new cvLabel(QStringLiteral("No USB devices found"), m_empty);
+    cvLabel *none = new cvLabel(CV_TR("No USB devices found"), m_empty);
     none->setObjectName(QStringLiteral("EmptyHint"));
     none->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(none);
@@ -60,9 +61,8 @@ DevicesPage::DevicesPage(QWidget *parent)
 
 void DevicesPage::retranslateHeaders()
 {
-    m_list->setHeaderLabels({cvTranslate(QStringLiteral("Product")),
-                             cvTranslate(QStringLiteral("Manufacturer")), cvTranslate(QStringLiteral("ID")),
-                             cvTranslate(QStringLiteral("Port"))});
+    m_list->setHeaderLabels({cvTranslate(CV_TR("Product")), cvTranslate(CV_TR("Manufacturer")),
+                             cvTranslate(CV_TR("ID")), cvTranslate(CV_TR("Port"))});
 }
 
 void DevicesPage::refresh()
@@ -72,14 +72,13 @@ void DevicesPage::refresh()
     const QList<UsbDeviceScanner::Device> devices = UsbDeviceScanner::scan();
     for (const UsbDeviceScanner::Device &device : devices) {
         QTreeWidgetItem *item = new QTreeWidgetItem(m_list);
-        item->setText(0, device.product.isEmpty() ? cvTranslate(QStringLiteral("Unknown device"))
-                                                  : device.product);
-        item->setText(1, device.manufacturer.isEmpty() ? cvTranslate(QStringLiteral("Unknown manufacturer"))
+        item->setText(0, device.product.isEmpty() ? cvTranslate(CV_TR("Unknown device")) : device.product);
+        item->setText(1, device.manufacturer.isEmpty() ? cvTranslate(CV_TR("Unknown manufacturer"))
                                                        : device.manufacturer);
         item->setText(2, device.vendorId + QLatin1Char(':') + device.productId);
         item->setText(3, device.busPath);
     }
-    m_count->setSourceText(QStringLiteral("Connected devices: %1"), {QString::number(devices.size())});
+    m_count->setSourceText(CV_TR("Connected devices: %1"), {QString::number(devices.size())});
     m_views->setCurrentWidget(devices.isEmpty() ? static_cast<QWidget *>(m_empty) : m_list);
 }
 

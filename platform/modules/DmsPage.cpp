@@ -5,6 +5,7 @@
 #include "cvLabel.h"
 #include "cvLineEdit.h"
 #include "cvPushButton.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QHBoxLayout>
@@ -19,22 +20,21 @@ const int kMaxAddress = 512;
 } // namespace
 
 DmsPage::DmsPage(const ModuleHost *host, QWidget *parent)
-    : ModulePage(QStringLiteral("Device management"),
-                 QStringLiteral("The server that manages your devices. Leave it empty when you have none."),
-                 parent),
+    : ModulePage(CV_TR("Device management"),
+                 CV_TR("The server that manages your devices. Leave it empty when you have none."), parent),
       m_host(host)
 {
     setObjectName(QStringLiteral("DmsPage"));
-    body()->addWidget(new cvLabel(QStringLiteral("Server address"), this));
+    body()->addWidget(new cvLabel(CV_TR("Server address"), this));
     m_address = new cvLineEdit(this);
     m_address->setObjectName(QStringLiteral("ServerAddress"));
     m_address->setMaxLength(kMaxAddress);
-    m_address->setPlaceholderSource(QStringLiteral("For example https://dms.example.com"));
+    m_address->setPlaceholderSource(CV_TR("For example https://dms.example.com"));
     m_address->setText(QString::fromStdString(UserProfile::read(kSection, kKey, "")));
     body()->addWidget(m_address);
     QHBoxLayout *bar = new QHBoxLayout();
     bar->addStretch(1);
-    cvPushButton *saveButton = new cvPushButton(QStringLiteral("Save"), this);
+    cvPushButton *saveButton = new cvPushButton(CV_TR("Save"), this);
     saveButton->setObjectName(QStringLiteral("SaveButton"));
     saveButton->setProperty("primary", true);
     bar->addWidget(saveButton);
@@ -64,19 +64,19 @@ bool DmsPage::isValidAddress(const QString &address)
 bool DmsPage::save()
 {
     const QString address = m_address->text().trimmed();
-    const QString title = QStringLiteral("Device management");
+    const QString title = CV_TR("Device management");
     if (!isValidAddress(address)) {
         if (m_host)
-            m_host->warning(title, cvTranslate(QStringLiteral("Please enter a valid server address.")));
+            m_host->warning(title, cvTranslate(CV_TR("Please enter a valid server address.")));
         return false;
     }
     if (!UserProfile::write(kSection, kKey, address.toStdString())) {
         if (m_host)
-            m_host->warning(title, cvTranslate(QStringLiteral("The server address could not be saved.")));
+            m_host->warning(title, cvTranslate(CV_TR("The server address could not be saved.")));
         return false;
     }
     m_address->setText(address);
     if (m_host)
-        m_host->information(title, cvTranslate(QStringLiteral("The server address has been saved.")));
+        m_host->information(title, cvTranslate(CV_TR("The server address has been saved.")));
     return true;
 }

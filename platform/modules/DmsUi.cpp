@@ -5,6 +5,7 @@
 #include "ModuleHost.h"
 #include "ModuleTrace.h"
 #include "cvActionText.h"
+#include "cvTr.h"
 
 #include <QAction>
 #include <QMenu>
@@ -29,7 +30,7 @@ DmsPage *dmsPage()
     State &s = state();
     if (!s.page) {
         s.page = new DmsPage(&s.host);
-        s.host.addToSettings(QStringLiteral("Device management"), s.page);
+        s.host.addToSettings(CV_TR("Device management"), s.page);
     }
     return s.page;
 }
@@ -53,8 +54,7 @@ void DMSUI_InitDmMangageMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
-    s.action =
-        cvAddSourceAction(window->menuFor(QStringLiteral("Settings")), QStringLiteral("Device management"));
+    s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Device management"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(dmsPage()); });
 }
 

@@ -5,6 +5,7 @@
 #include "ModuleHost.h"
 #include "ModuleTrace.h"
 #include "cvActionText.h"
+#include "cvTr.h"
 
 #include <QAction>
 #include <QMenu>
@@ -49,7 +50,7 @@ void FBUI_InitFeedbackMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
-    s.action = cvAddSourceAction(window->menuFor(QStringLiteral("Help")), QStringLiteral("Feedback"));
+    s.action = cvAddSourceAction(window->menuFor(CV_TR("Help")), CV_TR("Feedback"));
     QObject::connect(s.action, &QAction::triggered, showFeedback);
 }
 

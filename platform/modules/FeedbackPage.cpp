@@ -4,6 +4,7 @@
 #include "ModuleHost.h"
 #include "cvPlainTextEdit.h"
 #include "cvPushButton.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QHBoxLayout>
@@ -16,18 +17,17 @@ const int kMaxFeedback = 64 * 1024;
 } // namespace
 
 FeedbackPage::FeedbackPage(const ModuleHost *host, QWidget *parent)
-    : ModulePage(QStringLiteral("Feedback"),
-                 QStringLiteral("Tell us what works well and what we should improve."), parent),
+    : ModulePage(CV_TR("Feedback"), CV_TR("Tell us what works well and what we should improve."), parent),
       m_host(host)
 {
     setObjectName(QStringLiteral("FeedbackPage"));
     m_editor = new cvPlainTextEdit(this);
     m_editor->setObjectName(QStringLiteral("FeedbackText"));
-    m_editor->setPlaceholderSource(QStringLiteral("Describe your problem or suggestion"));
+    m_editor->setPlaceholderSource(CV_TR("Describe your problem or suggestion"));
     body()->addWidget(m_editor, 1);
     QHBoxLayout *bar = new QHBoxLayout();
     bar->addStretch(1);
-    cvPushButton *sendButton = new cvPushButton(QStringLiteral("Send"), this);
+    cvPushButton *sendButton = new cvPushButton(CV_TR("Send"), this);
     sendButton->setObjectName(QStringLiteral("SendButton"));
     sendButton->setProperty("primary", true);
     bar->addWidget(sendButton);
@@ -37,22 +37,22 @@ FeedbackPage::FeedbackPage(const ModuleHost *host, QWidget *parent)
 
 bool FeedbackPage::send()
 {
-    const QString title = QStringLiteral("Feedback");
+    const QString title = CV_TR("Feedback");
     QString text = m_editor->toPlainText().trimmed();
     if (text.isEmpty()) {
         if (m_host)
-            m_host->warning(title, cvTranslate(QStringLiteral("Please enter your feedback first.")));
+            m_host->warning(title, cvTranslate(CV_TR("Please enter your feedback first.")));
         return false;
     }
     if (text.size() > kMaxFeedback)
         text.truncate(kMaxFeedback);
     if (!FeedbackStore::append(text)) {
         if (m_host)
-            m_host->warning(title, cvTranslate(QStringLiteral("Your feedback could not be saved.")));
+            m_host->warning(title, cvTranslate(CV_TR("Your feedback could not be saved.")));
         return false;
     }
     m_editor->clear();
     if (m_host)
-        m_host->information(title, cvTranslate(QStringLiteral("Thank you! Your feedback has been saved.")));
+        m_host->information(title, cvTranslate(CV_TR("Thank you! Your feedback has been saved.")));
     return true;
 }

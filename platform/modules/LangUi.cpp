@@ -5,6 +5,7 @@
 #include "ModuleHost.h"
 #include "ModuleTrace.h"
 #include "cvActionText.h"
+#include "cvTr.h"
 
 #include <QAction>
 #include <QMenu>
@@ -29,7 +30,7 @@ LanguagePage *languagePage()
     State &s = state();
     if (!s.page) {
         s.page = new LanguagePage(&s.host);
-        s.host.addToSettings(QStringLiteral("Language"), s.page);
+        s.host.addToSettings(CV_TR("Language"), s.page);
     }
     return s.page;
 }
@@ -53,8 +54,7 @@ void LangUi_InitLangeConfigMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
-    s.action =
-        cvAddSourceAction(window->menuFor(QStringLiteral("Settings")), QStringLiteral("Language settings"));
+    s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Language settings"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(languagePage()); });
 }
 

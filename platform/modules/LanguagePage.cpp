@@ -3,6 +3,7 @@
 #include "ModuleHost.h"
 #include "UserProfile.h"
 #include "cvPushButton.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 #include "dskthread.h"
 #include "languagehelper.h"
@@ -19,9 +20,8 @@ const uint32_t kLanguageChanged = 703;
 } // namespace
 
 LanguagePage::LanguagePage(const ModuleHost *host, QWidget *parent)
-    : ModulePage(QStringLiteral("Language"), QStringLiteral("Choose the language of the application."),
-                 parent),
-      m_host(host), m_group(new QButtonGroup(this))
+    : ModulePage(CV_TR("Language"), CV_TR("Choose the language of the application."), parent), m_host(host),
+      m_group(new QButtonGroup(this))
 {
     setObjectName(QStringLiteral("LanguagePage"));
     const std::string current = lang_Current();
@@ -35,7 +35,7 @@ LanguagePage::LanguagePage(const ModuleHost *host, QWidget *parent)
     }
     QHBoxLayout *bar = new QHBoxLayout();
     bar->addStretch(1);
-    cvPushButton *applyButton = new cvPushButton(QStringLiteral("Apply"), this);
+    cvPushButton *applyButton = new cvPushButton(CV_TR("Apply"), this);
     applyButton->setObjectName(QStringLiteral("ApplyButton"));
     applyButton->setProperty("primary", true);
     bar->addWidget(applyButton);
@@ -70,8 +70,8 @@ bool LanguagePage::apply()
         return false;
     if (!UserProfile::write("Language", "strWebLanguage", language)) {
         if (m_host)
-            m_host->warning(QStringLiteral("Language"),
-                            cvTranslate(QStringLiteral("The language setting could not be saved.")));
+            m_host->warning(CV_TR("Language"),
+                            cvTranslate(CV_TR("The language setting could not be saved.")));
         return false;
     }
     msgBroadcastToGroup("MessageGroupLang", kLanguageChanged);

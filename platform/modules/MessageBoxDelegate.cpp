@@ -1,6 +1,7 @@
 #include "MessageBoxDelegate.h"
 
 #include "ETLLib.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QAbstractButton>
@@ -32,7 +33,7 @@ void MessageBoxDelegate::show(QMessageBox::Icon icon, const QString &englishTitl
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-        ok->setText(cvTranslate(QStringLiteral("OK")));
+        ok->setText(cvTranslate(CV_TR("OK")));
     m_boxes.removeAll(QPointer<QMessageBox>());
     m_boxes.append(box);
     box->show();

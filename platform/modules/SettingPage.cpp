@@ -1,6 +1,7 @@
 #include "SettingPage.h"
 
 #include "cvLabel.h"
+#include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QHBoxLayout>
@@ -27,8 +28,7 @@ QWidget *pageOf(const QListWidgetItem *item)
 } // namespace
 
 SettingPage::SettingPage(QWidget *parent)
-    : ModulePage(QStringLiteral("Settings"), QStringLiteral("Adjust how Corvane Connect works for you."),
-                 parent)
+    : ModulePage(CV_TR("Settings"), CV_TR("Adjust how Corvane Connect works for you."), parent)
 {
     setObjectName(QStringLiteral("SettingPage"));
     QHBoxLayout *row = new QHBoxLayout();
@@ -45,7 +45,7 @@ SettingPage::SettingPage(QWidget *parent)
 
     m_empty = new cvWidget(m_pages);
     QVBoxLayout *emptyLayout = new QVBoxLayout(m_empty);
-    cvLabel *none = new cvLabel(QStringLiteral("No settings are available."), m_empty);
+    cvLabel *none = new cvLabel(CV_TR("No settings are available."), m_empty);
     none->setObjectName(QStringLiteral("EmptyHint"));
     none->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(none);

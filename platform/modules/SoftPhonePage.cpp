@@ -2,6 +2,7 @@
 
 #include "UserProfile.h"
 #include "cvCheckBox.h"
+#include "cvTr.h"
 
 #include <QVBoxLayout>
 
@@ -14,15 +15,14 @@ struct Option
 };
 
 const Option kOptions[] = {
-    {"bStartWithApp", "Start the soft phone together with the application", true},
-    {"bAutoAnswer", "Answer incoming calls automatically", false},
-    {"bRingTone", "Play a ring tone for incoming calls", true},
+    {"bStartWithApp", CV_TR_NOOP("Start the soft phone together with the application"), true},
+    {"bAutoAnswer", CV_TR_NOOP("Answer incoming calls automatically"), false},
+    {"bRingTone", CV_TR_NOOP("Play a ring tone for incoming calls"), true},
 };
 } // namespace
 
 SoftPhonePage::SoftPhonePage(QWidget *parent)
-    : ModulePage(QStringLiteral("Soft phone"), QStringLiteral("Options for calls made with your headset."),
-                 parent)
+    : ModulePage(CV_TR("Soft phone"), CV_TR("Options for calls made with your headset."), parent)
 {
     setObjectName(QStringLiteral("SoftPhonePage"));
     for (const Option &option : kOptions) {

@@ -5,6 +5,7 @@
 #include "ModuleTrace.h"
 #include "SoftPhonePage.h"
 #include "cvActionText.h"
+#include "cvTr.h"
 
 #include <QAction>
 #include <QMenu>
@@ -29,7 +30,7 @@ SoftPhonePage *softPhonePage()
     State &s = state();
     if (!s.page) {
         s.page = new SoftPhonePage();
-        s.host.addToSettings(QStringLiteral("Soft phone"), s.page);
+        s.host.addToSettings(CV_TR("Soft phone"), s.page);
     }
     return s.page;
 }
@@ -54,8 +55,7 @@ void SoftPhoneSettingUI_InitSoftPhoneSettingMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
-    s.action =
-        cvAddSourceAction(window->menuFor(QStringLiteral("Settings")), QStringLiteral("Soft phone settings"));
+    s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Soft phone settings"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(softPhonePage()); });
 }
 

@@ -6,6 +6,7 @@
 #include "ModuleTrace.h"
 #include "UpdatePage.h"
 #include "cvActionText.h"
+#include "cvTr.h"
 
 #include <QAction>
 #include <QMenu>
@@ -27,7 +28,7 @@ State &state()
     return instance;
 }
 
-const QString kHelpMenu = QStringLiteral("Help");
+const QString kHelpMenu = CV_TR("Help");
 
 void addMenuItem(const QString &english, void (*show)())
 {
@@ -58,12 +59,10 @@ void showAgreement()
     State &s = state();
     if (!s.agreement) {
         s.agreement = new LegalPage(
-            QStringLiteral("User agreement"),
-            {QStringLiteral("Corvane Connect is provided to help you set up and use your Corvane devices."),
-             QStringLiteral(
-                 "You may install it on any computer you use with these devices. You may not sell it "
-                 "or change it."),
-             QStringLiteral("The software is provided as it is, without any warranty.")});
+            CV_TR("User agreement"),
+            {CV_TR("Corvane Connect is provided to help you set up and use your Corvane devices."),
+             CV_TR("You may use it on every computer you connect these devices to."),
+             CV_TR("The software is provided as it is, without any warranty.")});
     }
     s.host.showPage(s.agreement);
 }
@@ -73,10 +72,9 @@ void showPrivacy()
     State &s = state();
     if (!s.privacy) {
         s.privacy = new LegalPage(
-            QStringLiteral("Privacy policy"),
-            {QStringLiteral("Corvane Connect keeps its settings and logs on this computer only."),
-             QStringLiteral(
-                 "Feedback you write is saved on this computer. Nothing is sent without your consent.")});
+            CV_TR("Privacy policy"),
+            {CV_TR("Corvane Connect keeps its settings and logs on this computer only."),
+             CV_TR("Feedback you write stays on this computer. Nothing is sent without your consent.")});
     }
     s.host.showPage(s.privacy);
 }
@@ -94,19 +92,19 @@ bool SWUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *msgBox, CSettin
 void SWUI_InitSoftCheckUpdateMenuItem()
 {
     MODULE_TRACE();
-    addMenuItem(QStringLiteral("Check for updates"), showUpdate);
+    addMenuItem(CV_TR("Check for updates"), showUpdate);
 }
 
 void SWUI_InitUserAgreementMenuItem()
 {
     MODULE_TRACE();
-    addMenuItem(QStringLiteral("User agreement"), showAgreement);
+    addMenuItem(CV_TR("User agreement"), showAgreement);
 }
 
 void SWUI_InitPrivacyPolicyMenuItem()
 {
     MODULE_TRACE();
-    addMenuItem(QStringLiteral("Privacy policy"), showPrivacy);
+    addMenuItem(CV_TR("Privacy policy"), showPrivacy);
 }
 
 void SWUI_UnInit()
