@@ -15,7 +15,7 @@ std::atomic<int64_t> g_clockOffsetMs{0};
 
 // A dispatcher that has reported "more work now" for this long hands the caller one short pause, so
 // a thread that floods another cannot keep the receiving loop from its own events.
-constexpr auto kFairnessBudget = std::chrono::milliseconds(20);
+constexpr auto kFairnessBudget = std::chrono::milliseconds(100);
 
 } // namespace
 
