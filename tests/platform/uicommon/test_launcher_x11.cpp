@@ -129,19 +129,19 @@ private:
 void TestLauncherX11::initTestCase()
 {
     QVERIFY2(QFileInfo(helperPath()).isExecutable(), qPrintable(helperPath()));
-    // A private server on a display number nobody uses.
-    int number = 0;
-    for (int candidate = 140; candidate < 240 && !number; ++candidate) {
-        if (!QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(candidate)) &&
-            !QFileInfo::exists(QString("/tmp/.X%1-lock").arg(candidate)))
-            number = candidate;
-    }
-    QVERIFY(number);
-    m_display = ":" + QByteArray::number(number);
-    m_server.process.start(
-        "Xvfb", {QString::fromLatin1(m_display), "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    // A private server; -displayfd lets it pick a free display number and tell us which.
+    m_server.process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
     QVERIFY(m_server.process.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(number)), 10000);
+    QByteArray number;
+    QElapsedTimer timer;
+    timer.start();
+    while (!number.contains('\n') && timer.elapsed() < 15000 &&
+           m_server.process.state() == QProcess::Running) {
+        m_server.process.waitForReadyRead(200);
+        number += m_server.process.readAllStandardOutput();
+    }
+    QVERIFY2(number.contains('\n'), m_server.process.readAllStandardError().constData());
+    m_display = ":" + number.trimmed();
     qputenv("DISPLAY", m_display);
 }
 

@@ -1,5 +1,7 @@
 // Instance control of the real program, each case with its own HOME/XDG folders on a private X server.
 
+#include "XServer.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,6 +49,15 @@ public:
         if (!process.waitForFinished(ms))
             return -1000;
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
+    }
+    // How it ended, for comparisons that say what went wrong: "exit <code>", "crash" or "still running".
+    QString outcome(int ms = 30000)
+    {
+        if (!process.waitForFinished(ms))
+            return "still running";
+        if (process.exitStatus() != QProcess::NormalExit)
+            return "crash";
+        return QString("exit %1").arg(process.exitCode());
     }
     QProcess process;
 };
@@ -157,8 +168,7 @@ private slots:
     void restartAfterKill();
 
 private:
-    Child m_xvfb;
-    Child m_trayer;
+    XServer m_x;
     QString m_display;
 };
 
@@ -166,28 +176,13 @@ void InstanceSystemTest::initTestCase()
 {
     QVERIFY2(QFileInfo(rootDir() + "/tarn-desktop").isExecutable(), qPrintable(rootDir()));
     QVERIFY2(QFileInfo(helperPath()).isExecutable(), qPrintable(helperPath()));
-    int number = 0;
-    for (int candidate = 241; candidate < 340 && !number; ++candidate) {
-        if (!QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(candidate)) &&
-            !QFileInfo::exists(QString("/tmp/.X%1-lock").arg(candidate)))
-            number = candidate;
-    }
-    QVERIFY(number);
-    m_display = QString(":%1").arg(number);
-    m_xvfb.process.start("Xvfb", {m_display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QVERIFY(m_xvfb.process.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(number)), 10000);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", m_display);
-    m_trayer.process.setProcessEnvironment(env);
-    m_trayer.process.start("trayer", {"--edge", "top", "--expand", "false", "--width", "10"});
-    QVERIFY(m_trayer.process.waitForStarted(5000));
+    QVERIFY2(m_x.start(), qPrintable(m_x.error()));
+    m_display = m_x.display();
 }
 
 void InstanceSystemTest::cleanupTestCase()
 {
-    m_trayer.process.kill();
-    m_xvfb.process.kill();
+    m_x.stop();
 }
 
 void InstanceSystemTest::installerOrUninstallerTakesPrecedence_data()
@@ -221,7 +216,7 @@ void InstanceSystemTest::installerOrUninstallerTakesPrecedence()
     user.startProgram(&program, {}, "first");
     QVERIFY(user.waitReady("first"));
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(program.finish(), 0);
+    QCOMPARE(program.outcome(), QString("exit 0"));
 }
 
 void InstanceSystemTest::runningInstanceComesBeforeInstaller()
@@ -235,7 +230,7 @@ void InstanceSystemTest::runningInstanceComesBeforeInstaller()
     QCOMPARE(user.runProgram({}), kAnotherInstance);
     QCOMPARE(program.process.state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(program.finish(), 0);
+    QCOMPARE(program.outcome(), QString("exit 0"));
 }
 
 void InstanceSystemTest::uninstallStartsTheRemoval_data()
@@ -322,7 +317,7 @@ void InstanceSystemTest::startStormLeavesOneInstance()
     QTest::qWait(500);
     QCOMPARE(storm[survivor]->process.state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(storm[survivor]->finish(), 0);
+    QCOMPARE(storm[survivor]->outcome(), QString("exit 0"));
 }
 
 void InstanceSystemTest::restartAfterKill()
@@ -343,7 +338,7 @@ void InstanceSystemTest::restartAfterKill()
     QCOMPARE(user.runProgram({}), kAnotherInstance);
     QCOMPARE(second.process.state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(second.finish(), 0);
+    QCOMPARE(second.outcome(), QString("exit 0"));
 }
 
 QTEST_GUILESS_MAIN(InstanceSystemTest)
