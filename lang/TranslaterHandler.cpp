@@ -17,9 +17,12 @@
 #include "msgObject.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QPointer>
 #include <QVector>
 #include <QWidget>
+
+#include <typeinfo>
 
 namespace {
 
@@ -35,6 +38,33 @@ std::string profilePath()
 std::string readProfileLanguage(const std::string &defaultValue)
 {
     return etlGetProfileString(profilePath(), "Language", "strWebLanguage", defaultValue);
+}
+
+// The widget library's classes, in the order they are tested; a widget gets the operation of the first
+// class it inherits.
+const char *const kRetranslatedClasses[] = {"cvWidget",     "cvLineEdit", "cvLabel",
+                                            "cvRichEditor", "cvTextEdit", "cvPlainTextEdit",
+                                            "cvPushButton", "cvCheckBox", "cvRadioButton"};
+
+// 1 to 9 for the first class of the table that the widget inherits, 0 for none. What inherits() answers
+// is a property of the widget's class, so it is asked once per class rather than nine times per widget.
+int retranslationRow(QObject *widget)
+{
+    static QHash<const void *, int> rows;
+    const void *type = &typeid(*widget);
+    const auto it = rows.constFind(type);
+    if (it != rows.constEnd()) {
+        return it.value();
+    }
+    int row = 0;
+    for (int i = 0; i < 9; ++i) {
+        if (widget->inherits(kRetranslatedClasses[i])) {
+            row = i + 1;
+            break;
+        }
+    }
+    rows.insert(type, row);
+    return row;
 }
 
 } // namespace
@@ -117,40 +147,60 @@ void TranslaterHandler::retranslateWidget(QObject *widget)
         return;
     }
 
-    if (widget->inherits("cvWidget")) {
+    switch (retranslationRow(widget)) {
+    case 1:
         static_cast<cvWidget *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvLineEdit")) {
+        break;
+    case 2:
         static_cast<cvLineEdit *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvLabel")) {
+        break;
+    case 3:
         static_cast<cvLabel *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvRichEditor")) {
+        break;
+    case 4:
         static_cast<cvRichEditor *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvTextEdit")) {
+        break;
+    case 5:
         static_cast<cvTextEdit *>(widget)->ResetPlaceHolderText();
-    } else if (widget->inherits("cvPlainTextEdit")) {
+        break;
+    case 6:
         static_cast<cvPlainTextEdit *>(widget)->ResetPlaceHolderText();
-    } else if (widget->inherits("cvPushButton")) {
+        break;
+    case 7:
         static_cast<cvPushButton *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvCheckBox")) {
+        break;
+    case 8:
         static_cast<cvCheckBox *>(widget)->dealLangConfigChanged();
-    } else if (widget->inherits("cvRadioButton")) {
+        break;
+    case 9:
         static_cast<cvRadioButton *>(widget)->dealLangConfigChanged();
+        break;
+    default:
+        break;
     }
 
-    // The copy is guarded so that a child deleted by an earlier sibling's re-translation is skipped
-    // rather than visited after it is gone.
-    const QObjectList &children = widget->children();
-    if (children.isEmpty()) {
+    const QObjectList &current = widget->children();
+    if (current.isEmpty()) {
         return;
     }
-    QVector<QPointer<QObject>> guarded;
-    guarded.reserve(children.size());
-    for (QObject *child : children) {
-        guarded.append(child);
-    }
-    for (const QPointer<QObject> &child : guarded) {
-        if (!child.isNull() && child->inherits("QWidget")) {
-            retranslateWidget(child.data());
+    // A re-translation may delete widgets: the parent, a later sibling or a child. The copy shares the
+    // parent's list until the parent changes it, so an unchanged list is seen at once; once it has
+    // changed, a child that has left the list is skipped instead of being visited after it is gone.
+    const QPointer<QObject> guard(widget);
+    const QObjectList copy = current;
+    bool changed = false;
+    for (QObject *child : copy) {
+        if (guard.isNull()) {
+            return;
+        }
+        if (!changed) {
+            changed = widget->children().constBegin() != copy.constBegin();
+        }
+        if (changed && !widget->children().contains(child)) {
+            continue;
+        }
+        if (child != nullptr && child->inherits("QWidget")) {
+            retranslateWidget(child);
         }
     }
 }

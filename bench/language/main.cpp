@@ -28,7 +28,7 @@ namespace {
 
 constexpr int kWindows = 50;
 constexpr int kWidgetsPerWindow = 100;
-constexpr int kRounds = 12;
+constexpr int kRounds = 30;
 
 class QtSideLabel : public QLabel
 {
@@ -45,7 +45,7 @@ protected:
     }
 
 private:
-    void retranslate() { setText(QCoreApplication::translate("QtSideText", "Show")); }
+    void retranslate() { setText(QCoreApplication::translate("tarn", "Show")); }
 };
 
 class QtSideButton : public QPushButton
@@ -63,13 +63,13 @@ protected:
     }
 
 private:
-    void retranslate() { setText(QCoreApplication::translate("QtSideText", "Quit")); }
+    void retranslate() { setText(QCoreApplication::translate("tarn", "Quit")); }
 };
 
-double median(std::vector<double> values)
+// The fastest round: on a shared machine the others only add noise from outside.
+double best(const std::vector<double> &values)
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return *std::min_element(values.begin(), values.end());
 }
 
 } // namespace
@@ -97,41 +97,52 @@ int main(int argc, char **argv)
 
     // Both sides' windows exist at once, as they would in one program; each side walks all of them.
     std::vector<std::unique_ptr<QWidget>> windows;
+    cvLabel *oursSample = nullptr;
+    QLabel *theirsSample = nullptr;
     for (int w = 0; w < kWindows; ++w) {
-        auto ours = std::make_unique<QWidget>();
-        auto theirs = std::make_unique<QWidget>();
-        auto *oursLayout = new QVBoxLayout(ours.get());
-        auto *theirsLayout = new QVBoxLayout(theirs.get());
+        auto oursWindow = std::make_unique<QWidget>();
+        auto theirsWindow = std::make_unique<QWidget>();
+        auto *oursLayout = new QVBoxLayout(oursWindow.get());
+        auto *theirsLayout = new QVBoxLayout(theirsWindow.get());
         for (int i = 0; i < kWidgetsPerWindow; ++i) {
             if (i % 2 == 0) {
-                oursLayout->addWidget(new cvLabel(QStringLiteral("Show")));
-                theirsLayout->addWidget(new QtSideLabel(nullptr));
+                auto *ours = new cvLabel(QStringLiteral("Show"));
+                auto *theirs = new QtSideLabel(nullptr);
+                oursLayout->addWidget(ours);
+                theirsLayout->addWidget(theirs);
+                oursSample = ours;
+                theirsSample = theirs;
             } else {
                 oursLayout->addWidget(new cvPushButton(QStringLiteral("Quit")));
                 theirsLayout->addWidget(new QtSideButton(nullptr));
             }
         }
-        windows.push_back(std::move(ours));
-        windows.push_back(std::move(theirs));
+        windows.push_back(std::move(oursWindow));
+        windows.push_back(std::move(theirsWindow));
     }
 
     QDir().mkpath(QString::fromStdString(etlGetAppDataRootPath() + "/Config"));
     const std::string profile = etlGetAppDataRootPath() + "/Config/UserData.ini";
     TranslaterHandler handler(reinterpret_cast<TarnApplication *>(&app));
 
-    std::vector<double> oursMs;
-    std::vector<double> theirsMs;
+    // Switches to German and back to English cost differently; each direction is measured on its own.
+    std::vector<double> oursMs[2];
+    std::vector<double> theirsMs[2];
     bool translatorInstalled = false;
     for (int round = 0; round < kRounds; ++round) {
         const bool german = round % 2 == 0;
 
         etlSetProfileString(profile, "Language", "strWebLanguage", german ? "German" : "English");
         msgObject msg(703);
+        // Each side starts from an empty queue, and its round ends when what it posted has been delivered.
+        QCoreApplication::sendPostedEvents();
         QElapsedTimer clock;
         clock.start();
         handler.onLangMessage(msg);
-        oursMs.push_back(clock.nsecsElapsed() / 1e6);
+        QCoreApplication::sendPostedEvents();
+        oursMs[german].push_back(clock.nsecsElapsed() / 1e6);
 
+        QCoreApplication::sendPostedEvents();
         clock.restart();
         if (german) {
             QCoreApplication::installTranslator(&qtGerman);
@@ -139,18 +150,27 @@ int main(int argc, char **argv)
             QCoreApplication::removeTranslator(&qtGerman);
         }
         translatorInstalled = german;
-        // The LanguageChange events are posted to the windows; the round ends when they are delivered.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
-        theirsMs.push_back(clock.nsecsElapsed() / 1e6);
+        // The LanguageChange events are posted to the windows.
+        QCoreApplication::sendPostedEvents();
+        theirsMs[german].push_back(clock.nsecsElapsed() / 1e6);
+
+        // Both sides must really have switched, or the figures compare nothing.
+        const QString expected = german ? QStringLiteral("Anzeigen") : QStringLiteral("Show");
+        if (oursSample->text() != expected || theirsSample->text() != expected) {
+            std::fprintf(stderr, "language_switch: round %d did not switch (ours \"%s\", qt \"%s\")\n", round,
+                         qPrintable(oursSample->text()), qPrintable(theirsSample->text()));
+            return 1;
+        }
     }
     if (translatorInstalled) {
         QCoreApplication::removeTranslator(&qtGerman);
     }
 
-    const double ours = median(oursMs);
-    const double theirs = median(theirsMs);
-    std::fprintf(stderr, "language_switch: ours %.2f ms, qt %.2f ms per switch of %d widgets\n", ours, theirs,
-                 kWindows * kWidgetsPerWindow);
+    const double ours = best(oursMs[0]) + best(oursMs[1]);
+    const double theirs = best(theirsMs[0]) + best(theirsMs[1]);
+    std::fprintf(stderr,
+                 "language_switch: ours %.2f ms, qt %.2f ms for a switch there and back over %d widgets\n",
+                 ours, theirs, kWindows * kWidgetsPerWindow);
     std::printf("language_switch: ratio=%.3f goal<=1.0\n", theirs > 0 ? ours / theirs : 0.0);
     return 0;
 }

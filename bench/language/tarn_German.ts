@@ -2,7 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
-    <name>QtSideText</name>
+    <name>tarn</name>
     <message>
         <source>Show</source>
         <translation>Anzeigen</translation>
