@@ -309,6 +309,19 @@ void TestLauncher::exitFlagDropsRegistration()
     Helper other(QString::fromStdString(name));
     QCOMPARE(other.result(), 2);
 
+    // Everything below the runtime folder is the user's alone.
+    struct stat st;
+    const QString folder = nameFolder("Self%2Emain");
+    for (const QString &dir : {QFileInfo(folder).path(), folder}) {
+        QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
+    for (const QString &file : {QString(".lock"), QString::number(::getpid())}) {
+        QCOMPARE(::lstat(QFile::encodeName(folder + "/" + file).constData(), &st), 0);
+        QVERIFY(S_ISREG(st.st_mode));
+        QCOMPARE(st.st_mode & 077, 0u);
+    }
+
     launcher->setAppMainExitFlag();
     QVERIFY(launcher->exitFlag());
     QVERIFY(!launcher->isRegistered());
