@@ -29,12 +29,13 @@ TarnApplication::TickSource TarnApplication::setTickSource(TickSource source)
 
 bool TarnApplication::notify(QObject *receiver, QEvent *event)
 {
-    QByteArray objectName;
-    QByteArray className;
+    // Names are taken for every event but only converted when a trace is due.
+    QString objectName;
+    const char *className = "";
     int eventType = -1;
 
     if (receiver) {
-        objectName = receiver->objectName().toUtf8();
+        objectName = receiver->objectName();
         const QMetaObject *meta = receiver->metaObject();
         if (meta) {
             className = meta->className();
@@ -58,7 +59,7 @@ bool TarnApplication::notify(QObject *receiver, QEvent *event)
         etlModuleTrace(
             4, "W:Demo",
             "Single Event Call over 1 second, ObjectName %s, Classname %s, event type %d, timeSpan %d ",
-            objectName.constData(), className.constData(), eventType, static_cast<int>(span));
+            objectName.toUtf8().constData(), className, eventType, static_cast<int>(span));
     }
     return result;
 }

@@ -1,0 +1,342 @@
+// Benchmarks of the application core, each compared side by side with its plain Qt counterpart:
+//   notify_overhead        TarnApplication::notify against QApplication::notify, 1,000,000 sendEvent
+//   theme_reload           the theme reload against a bare setStyleSheet of the same 200 KB sheet
+//   startup_teardown_wall  the real program (start, first loop turn, quit, exit) against a minimal
+//   startup_peak_rss       QApplication + QMainWindow + QSystemTrayIcon program, under a private Xvfb
+// Figures are medians of several interleaved runs. Child modes run one measurement in a fresh process,
+// because a process has one application object.
+#include "ETLLib.h"
+#include "TarnApplication.h"
+#include "TarnDesktopApp.h"
+#include "UICommon.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+double median(std::vector<double> values)
+{
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// --- notify_overhead --------------------------------------------------------------------------------
+
+template <typename App> int notifyChild(int argc, char **argv)
+{
+    App app(argc, argv);
+    // An unnamed receiver, like most objects events go to.
+    QObject receiver;
+    QEvent event(QEvent::User);
+    for (int i = 0; i < 10000; ++i) {
+        QCoreApplication::sendEvent(&receiver, &event);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 1000000; ++i) {
+        QCoreApplication::sendEvent(&receiver, &event);
+    }
+    std::printf("%lld\n", static_cast<long long>(clock.nsecsElapsed()));
+    return 0;
+}
+
+double runChildFigure(const QString &mode, const QStringList &env = {})
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARN_BENCH_MODE"), mode);
+    for (const QString &pair : env) {
+        environment.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    }
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    if (!child.waitForFinished(300000) || child.exitCode() != 0) {
+        std::fprintf(stderr, "child %s failed: %s\n", qPrintable(mode),
+                     child.readAllStandardError().constData());
+        return 0.0;
+    }
+    return child.readAllStandardOutput().trimmed().toDouble();
+}
+
+// --- theme_reload -----------------------------------------------------------------------------------
+
+QByteArray benchSheet()
+{
+    // About 200 KB with 1,000 image references among ordinary rules.
+    QByteArray sheet;
+    int n = 0;
+    while (sheet.size() < 200 * 1024) {
+        if (n < 1000) {
+            sheet += "QPushButton#b" + QByteArray::number(n) + " { image: url(\"/common/icon" +
+                     QByteArray::number(n) + ".png\"); border: 1px solid #" +
+                     QByteArray::number(0x100000 + n, 16) + "; }\n";
+        } else {
+            sheet += "QLabel#l" + QByteArray::number(n) + " { color: #" +
+                     QByteArray::number(0x100000 + n, 16) +
+                     "; padding: 2px 4px; margin: 1px; font-size: 12px; background-color: #fafafa; }\n";
+        }
+        ++n;
+    }
+    return sheet;
+}
+
+QWidget *benchWindow()
+{
+    auto *window = new QWidget;
+    auto *layout = new QVBoxLayout(window);
+    for (int i = 0; i < 40; ++i) {
+        auto *button = new QPushButton(QStringLiteral("button %1").arg(i), window);
+        button->setObjectName(QStringLiteral("b%1").arg(i));
+        layout->addWidget(button);
+        auto *label = new QLabel(QStringLiteral("label %1").arg(i), window);
+        label->setObjectName(QStringLiteral("l%1").arg(1000 + i));
+        layout->addWidget(label);
+    }
+    window->show();
+    return window;
+}
+
+int themeChild(int argc, char **argv)
+{
+    QTemporaryDir root;
+    const std::string scale = dpiSize2String(getCurrentDpiSize());
+    QDir().mkpath(root.path() + "/resource/theme/" + QString::fromStdString(scale));
+    QFile qss(root.path() + "/resource/theme/" + QString::fromStdString(scale) + "/bench.qss");
+    qss.open(QIODevice::WriteOnly);
+    const QByteArray sheet = benchSheet();
+    qss.write(sheet);
+    qss.close();
+    etlOverrideAppRootPath(root.path().toStdString());
+    const QString rewritten = TarnDesktopApp::rewriteImageReferences(
+        QString::fromUtf8(sheet), root.path() + "/resource/drawable/" + QString::fromStdString(scale));
+
+    int appArgc = 1;
+    TarnDesktopApp app(appArgc, argv);
+    (void)argc;
+    QWidget *window = benchWindow();
+    QCoreApplication::processEvents();
+
+    std::vector<double> reload;
+    std::vector<double> bare;
+    for (int round = 0; round < 9; ++round) {
+        // Clearing first makes both variants parse and polish from scratch.
+        qApp->setStyleSheet(QString());
+        QElapsedTimer clock;
+        clock.start();
+        app.slotReloadTheme();
+        reload.push_back(double(clock.nsecsElapsed()));
+
+        qApp->setStyleSheet(QString());
+        clock.restart();
+        qApp->setStyleSheet(rewritten);
+        bare.push_back(double(clock.nsecsElapsed()));
+    }
+    delete window;
+    std::printf("%.6f\n", median(reload) / median(bare));
+    return 0;
+}
+
+// --- startup ----------------------------------------------------------------------------------------
+
+struct Display
+{
+    QProcess xvfb;
+    QProcess trayer;
+    QString name;
+
+    bool start()
+    {
+        xvfb.start(QStringLiteral("Xvfb"),
+                   {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(5000)) {
+            return false;
+        }
+        QByteArray number;
+        QElapsedTimer clock;
+        clock.start();
+        while (!number.contains('\n') && clock.elapsed() < 15000 && xvfb.state() == QProcess::Running) {
+            xvfb.waitForReadyRead(200);
+            number += xvfb.readAllStandardOutput();
+        }
+        if (!number.contains('\n')) {
+            return false;
+        }
+        name = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), name);
+        trayer.setProcessEnvironment(env);
+        trayer.start(QStringLiteral("trayer"), QStringList());
+        if (!trayer.waitForStarted(5000)) {
+            return false;
+        }
+        QThread::msleep(1000);
+        return true;
+    }
+    ~Display()
+    {
+        for (QProcess *p : {&trayer, &xvfb}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->terminate();
+                if (!p->waitForFinished(3000)) {
+                    p->kill();
+                    p->waitForFinished(3000);
+                }
+            }
+        }
+    }
+};
+
+// Runs a program to its end; wall time in ms and peak resident size in KiB.
+bool measure(const QString &program, const QStringList &envPairs, double *wallMs, double *peakKiB)
+{
+    std::vector<std::string> envStorage;
+    for (char **e = environ; *e; ++e) {
+        envStorage.emplace_back(*e);
+    }
+    for (const QString &pair : envPairs) {
+        envStorage.push_back(pair.toStdString());
+    }
+    std::vector<char *> envp;
+    for (std::string &e : envStorage) {
+        envp.push_back(&e[0]);
+    }
+    envp.push_back(nullptr);
+    std::string path = program.toStdString();
+    char *args[] = {&path[0], nullptr};
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, args, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return false;
+    }
+    int status = 0;
+    struct rusage usage = {};
+    if (wait4(pid, &status, 0, &usage) != pid) {
+        return false;
+    }
+    *wallMs = double(clock.nsecsElapsed()) / 1e6;
+    *peakKiB = double(usage.ru_maxrss);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s ended with status %d\n", path.c_str(), status);
+    }
+    return true;
+}
+
+void startupFigures(const QString &root, const QString &minimal)
+{
+    Display display;
+    if (!display.start()) {
+        std::fprintf(stderr, "no private X display (Xvfb, trayer)\n");
+        std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
+        return;
+    }
+    QTemporaryDir home;
+    QDir(home.path()).mkpath("config");
+    QDir(home.path()).mkpath("data");
+    QDir(home.path()).mkpath("run");
+    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QStringList env = {"DISPLAY=" + display.name,
+                             "QT_QPA_PLATFORM=xcb",
+                             "HOME=" + home.path(),
+                             "XDG_CONFIG_HOME=" + home.path() + "/config",
+                             "XDG_DATA_HOME=" + home.path() + "/data",
+                             "XDG_RUNTIME_DIR=" + home.path() + "/run",
+                             "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
+
+    std::vector<double> realWall, realRss, minWall, minRss;
+    double wall = 0, rss = 0;
+    // One unmeasured run each warms the file cache.
+    measure(root + "/tarn-desktop", env, &wall, &rss);
+    measure(minimal, env, &wall, &rss);
+    for (int run = 0; run < 5; ++run) {
+        if (measure(root + "/tarn-desktop", env, &wall, &rss)) {
+            realWall.push_back(wall);
+            realRss.push_back(rss);
+        }
+        if (measure(minimal, env, &wall, &rss)) {
+            minWall.push_back(wall);
+            minRss.push_back(rss);
+        }
+    }
+    std::printf("startup_teardown_wall: ratio=%.3f goal<=1.5\n", median(realWall) / median(minWall));
+    std::printf("startup_peak_rss: ratio=%.3f goal<=1.3\n", median(realRss) / median(minRss));
+    std::fprintf(stderr,
+                 "startup wall ms: program %.1f, minimal %.1f; peak RSS KiB: program %.0f, minimal %.0f\n",
+                 median(realWall), median(minWall), median(realRss), median(minRss));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QByteArray mode = qgetenv("TARN_BENCH_MODE");
+    if (mode == "notify-tarn") {
+        return notifyChild<TarnApplication>(argc, argv);
+    }
+    if (mode == "notify-plain") {
+        return notifyChild<QApplication>(argc, argv);
+    }
+    if (mode == "theme") {
+        etlSetAppDocPath(getAppDocPath());
+        return themeChild(argc, argv);
+    }
+
+    QCoreApplication app(argc, argv);
+    const QStringList offscreen = {"QT_QPA_PLATFORM=offscreen"};
+
+    std::vector<double> tarn, plain;
+    for (int run = 0; run < 5; ++run) {
+        tarn.push_back(runChildFigure(QStringLiteral("notify-tarn"), offscreen));
+        plain.push_back(runChildFigure(QStringLiteral("notify-plain"), offscreen));
+    }
+    std::printf("notify_overhead: ratio=%.3f goal<=1.3\n", median(tarn) / median(plain));
+    std::fflush(stdout);
+
+    // The theme child keeps its trace in a private folder.
+    QTemporaryDir data;
+    std::vector<double> theme;
+    for (int run = 0; run < 3; ++run) {
+        theme.push_back(runChildFigure(
+            QStringLiteral("theme"),
+            {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + data.path(), "XDG_CONFIG_HOME=" + data.path()}));
+    }
+    std::printf("theme_reload: ratio=%.3f goal<=1.1\n", median(theme));
+    std::fflush(stdout);
+
+    startupFigures(QStringLiteral(TARN_ROOT_DIR), QStringLiteral(TARN_MINIMAL_PROGRAM));
+    return 0;
+}

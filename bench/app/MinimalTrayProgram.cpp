@@ -1,0 +1,22 @@
+// The smallest program of the same kind: an application object, a main window and a tray icon, which
+// quits on its first loop turn. The start-up benchmark compares the real program against it.
+#include <QApplication>
+#include <QIcon>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QMainWindow window;
+    window.resize(800, 600);
+    window.show();
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::darkGreen);
+    QSystemTrayIcon tray{QIcon(pixmap)};
+    tray.setVisible(true);
+    QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return app.exec();
+}
