@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -512,7 +513,9 @@ private:
 
     static void crashNow(int how)
     {
-        volatile uintptr_t address = 0;
+        // A page that may not be touched: a real fault, which the sanitizers do not intercept first.
+        void *page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        volatile uintptr_t address = reinterpret_cast<uintptr_t>(page);
         switch (how) {
         case 0:
             *reinterpret_cast<volatile int *>(address) = 1;
