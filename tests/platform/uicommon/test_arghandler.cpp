@@ -100,6 +100,7 @@ class TestArgHandler : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
 
     void validTextRules_data();
@@ -109,6 +110,7 @@ private slots:
     void setArgWithoutListenerReturnsAtOnce();
     void listenRefusesWhatIsNotASocket();
     void listenLeavesAnotherLiveInstanceAlone();
+    void setArgToStuckServerIsBounded();
     void listenRecoversStaleSocket();
     void socketIsPrivate();
 
@@ -128,6 +130,14 @@ private:
     QSignalSpy *m_spy = nullptr;
 };
 
+void TestArgHandler::initTestCase()
+{
+    // The test folders outlive a run; start without the previous run's socket.
+    const QString path = ArgHandler::socketPath();
+    QVERIFY(!path.isEmpty());
+    QFile::remove(path);
+}
+
 void TestArgHandler::init()
 {
     if (!m_spy)
@@ -138,9 +148,10 @@ void TestArgHandler::init()
 
 void TestArgHandler::expectOnly(const QString &text, int timeoutMs)
 {
-    const QString probe = text;
-    ArgHandler::instance().setArg(probe);
+    // Sent from another thread, as from another process: the receiving event loop keeps running.
+    std::thread sender([text] { ArgHandler::instance().setArg(text); });
     QTRY_VERIFY_WITH_TIMEOUT(!m_spy->isEmpty(), timeoutMs);
+    sender.join();
     QCOMPARE(m_spy->takeFirst().at(0).toString(), text);
     QCOMPARE(m_spy->count(), 0);
 }
@@ -240,6 +251,33 @@ void TestArgHandler::listenLeavesAnotherLiveInstanceAlone()
         }
     }
     QCOMPARE(received, frame("SetTopLastApp"));
+}
+
+void TestArgHandler::setArgToStuckServerIsBounded()
+{
+    // A server that never accepts: once its queue is full, connecting would wait forever.
+    QVERIFY(QFile::remove(ArgHandler::socketPath()));
+    const int stuck = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = relayAddress();
+    QCOMPARE(::bind(stuck, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QCOMPARE(::listen(stuck, 1), 0);
+    std::vector<int> queued;
+    bool full = false;
+    for (int i = 0; i < 16 && !full; ++i) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        full = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 &&
+               errno == EAGAIN;
+        queued.push_back(fd);
+    }
+    QElapsedTimer timer;
+    timer.start();
+    ArgHandler::instance().setArg("SetTopLastApp");
+    const qint64 elapsed = timer.elapsed();
+    for (int fd : queued)
+        ::close(fd);
+    ::close(stuck);
+    QVERIFY(full);
+    QVERIFY2(elapsed < ArgHandler::kSendBoundMs + 200, qPrintable(QString::number(elapsed)));
 }
 
 void TestArgHandler::listenRecoversStaleSocket()
