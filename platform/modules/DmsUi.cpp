@@ -43,7 +43,6 @@ bool DMSUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *msgBox, CSetti
     if (s.host.initialised())
         return true;
     s.host.set(window, msgBox, setting);
-    dmsPage();
     return true;
 }
 
@@ -54,6 +53,8 @@ void DMSUI_InitDmMangageMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
+    // Registered here rather than at Init, so the settings list follows the menu's order.
+    dmsPage();
     s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Device management"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(dmsPage()); });
 }

@@ -43,7 +43,6 @@ bool LANGUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *msgBox, CSett
     if (s.host.initialised())
         return true;
     s.host.set(window, msgBox, setting);
-    languagePage();
     return true;
 }
 
@@ -54,6 +53,8 @@ void LangUi_InitLangeConfigMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
+    // Registered here rather than at Init, so the settings list follows the menu's order.
+    languagePage();
     s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Language settings"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(languagePage()); });
 }

@@ -67,11 +67,13 @@ void SettingPage::addSubPage(const QString &englishTitle, QWidget *page)
     item->setData(kPageRole, QVariant::fromValue(keyOf(page)));
     m_list->addItem(item);
     m_pages->addWidget(page);
-    // A sub-page deleted by its module leaves the list too.
-    connect(page, &QObject::destroyed, this, [this](QObject *gone) {
-        for (int i = 0; i < m_list->count(); ++i) {
-            if (m_list->item(i)->data(kPageRole).value<quintptr>() == keyOf(gone)) {
-                delete m_list->takeItem(i);
+    // A sub-page deleted by its module leaves the list too. The list is the context: while the
+    // settings page itself is destroyed, the list goes before the sub-pages.
+    QListWidget *list = m_list;
+    connect(page, &QObject::destroyed, list, [list](QObject *gone) {
+        for (int i = 0; i < list->count(); ++i) {
+            if (list->item(i)->data(kPageRole).value<quintptr>() == keyOf(gone)) {
+                delete list->takeItem(i);
                 break;
             }
         }

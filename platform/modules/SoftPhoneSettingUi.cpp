@@ -44,7 +44,6 @@ bool SOFTPHONESETTINGUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *m
     if (s.host.initialised())
         return true;
     s.host.set(window, msgBox, setting);
-    softPhonePage();
     return true;
 }
 
@@ -55,6 +54,8 @@ void SoftPhoneSettingUI_InitSoftPhoneSettingMenuItem()
     CMainWindowDelegate *window = s.host.window();
     if (!window || s.action)
         return;
+    // Registered here rather than at Init, so the settings list follows the menu's order.
+    softPhonePage();
     s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Soft phone settings"));
     QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(softPhonePage()); });
 }
