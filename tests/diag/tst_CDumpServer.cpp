@@ -124,12 +124,16 @@ int openWithoutAddressSpace()
     if (vmKb <= 0)
         return 10;
     const std::string record = "/dev/shm/" + CDumpServer::recordName(GetCurrentProcessId());
-    rlimit limit;
-    getrlimit(RLIMIT_AS, &limit);
+    rlimit original;
+    getrlimit(RLIMIT_AS, &original);
+    rlimit limit = original;
     limit.rlim_cur = static_cast<rlim_t>(vmKb) * 1024;
     if (setrlimit(RLIMIT_AS, &limit) != 0)
         return 11;
-    if (server.OpenShareMemory())
+    const bool opened = server.OpenShareMemory();
+    // Leak checkers need room at exit.
+    setrlimit(RLIMIT_AS, &original);
+    if (opened)
         return 12;
     if (!server.hasHandle() || server.isMapped())
         return 13;
@@ -494,6 +498,10 @@ private slots:
         QVERIFY(QDir().mkpath(logFolder));
         const QString root = qEnvironmentVariable("TARN_TEST_ROOT");
         QProcess dumpee;
+        // In sanitizer builds the fault must still reach the kernel and the dump tool.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("handle_segv=0:handle_abort=0"));
+        dumpee.setProcessEnvironment(environment);
         dumpee.start(QStringLiteral(TARN_DUMPEE_PATH), {root, logFolder});
         QVERIFY(dumpee.waitForStarted(10000));
         const qint64 pid = dumpee.processId();

@@ -36,6 +36,12 @@ uint64_t stackPointer(const elf_gregset_t &registers)
 
 // Bytes below the stack pointer that leaf functions may still use.
 const uint64_t kRedZone = 128;
+// Larger mappings are address-space reservations (sanitizer shadow, allocator arenas): they are
+// described but their memory is left out.
+const uint64_t kLargestContent = 4ull << 30;
+// /proc/<pid>/pagemap entry bits.
+const uint64_t kPagePresent = 1ull << 63;
+const uint64_t kPageSwapped = 1ull << 62;
 
 struct Segment
 {
@@ -152,7 +158,7 @@ bool CoreFileWriter::write(const std::string &path, const std::vector<ThreadSnap
             segments.push_back(lower);
             segment.start = contentFrom;
         }
-        if (contentFrom < map.end)
+        if (contentFrom < map.end && segment.end - segment.start <= kLargestContent)
             segment.contentSize = segment.end - segment.start;
         segments.push_back(segment);
     }
@@ -281,12 +287,28 @@ bool CoreFileWriter::write(const std::string &path, const std::vector<ThreadSnap
     bool ok = writeAll(fd, head.data(), head.size(), 0);
 
     const int mem = open(("/proc/" + std::to_string(m_pid) + "/mem").c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<char> buffer(page * 64);
+    const int pagemap = open(("/proc/" + std::to_string(m_pid) + "/pagemap").c_str(), O_RDONLY | O_CLOEXEC);
+    const size_t chunkPages = 64;
+    std::vector<char> buffer(page * chunkPages);
+    uint64_t entries[chunkPages];
     for (const Segment &segment : segments) {
         for (uint64_t done = 0; ok && done < segment.contentSize; done += buffer.size()) {
             const size_t chunk =
                 static_cast<size_t>(std::min<uint64_t>(buffer.size(), segment.contentSize - done));
             const uint64_t address = segment.start + done;
+            // Pages never touched read as zeros: skip them without reading when the page map says so.
+            if (pagemap >= 0) {
+                const size_t count = (chunk + page - 1) / page;
+                const ssize_t want = static_cast<ssize_t>(count * sizeof(uint64_t));
+                if (pread(pagemap, entries, static_cast<size_t>(want),
+                          static_cast<off_t>(address / page * 8)) == want) {
+                    bool any = false;
+                    for (size_t i = 0; i < count && !any; ++i)
+                        any = (entries[i] & (kPagePresent | kPageSwapped)) != 0;
+                    if (!any)
+                        continue;
+                }
+            }
             ssize_t got = mem >= 0 ? pread(mem, buffer.data(), chunk, static_cast<off_t>(address)) : -1;
             if (got != static_cast<ssize_t>(chunk)) {
                 // Part of the range cannot be read (e.g. a guard page): take it page by page.
@@ -308,6 +330,8 @@ bool CoreFileWriter::write(const std::string &path, const std::vector<ThreadSnap
     }
     if (mem >= 0)
         close(mem);
+    if (pagemap >= 0)
+        close(pagemap);
     if (ok && ftruncate(fd, static_cast<off_t>(fileSize)) != 0)
         ok = false;
     if (close(fd) != 0)
