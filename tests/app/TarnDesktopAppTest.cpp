@@ -1,7 +1,9 @@
 #include "TarnDesktopApp.h"
 
+#include "CFeedWatchdogClock.h"
 #include "ETLLib.h"
 #include "MainWindow.h"
+#include "SystemTray.h"
 #include "TraceLogReader.h"
 #include "UICommon.h"
 #include "uCTraceHelper.h"
@@ -20,6 +22,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -264,6 +267,54 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(m_app, "slotNotifyByOtherApp", Q_ARG(QString, "SetTopLastApp")));
         QVERIFY(window.isVisible());
         m_app->mainWindow = nullptr;
+    }
+
+    void trayCreatedOnceAndWired()
+    {
+        const int flags = -1;
+        MainWindow window(nullptr, flags, QStringLiteral("MainWindow"));
+        m_app->mainWindow = &window;
+
+        m_app->createSystemTray();
+        QPointer<SystemTray> first = m_app->systemTray;
+        QVERIFY(!first.isNull());
+        QVERIFY(first->isVisible());
+        QVERIFY(first->parent() == nullptr);
+
+        // The tray's request reaches the controller, which shows the window.
+        window.hide();
+        QVERIFY(QMetaObject::invokeMethod(first.data(), "slotShowMainWindow"));
+        QVERIFY(window.isVisible());
+
+        // A second call keeps the tray and shows it again.
+        first->setVisible(false);
+        m_app->createSystemTray();
+        QVERIFY(m_app->systemTray == first);
+        QVERIFY(first->isVisible());
+        QSignalSpy shown(first.data(), SIGNAL(showMainWindowSignal()));
+        window.hide();
+        QVERIFY(QMetaObject::invokeMethod(first.data(), "slotShowMainWindow"));
+        QCOMPARE(shown.count(), 1);
+        QVERIFY(window.isVisible());
+
+        // Once the tray is gone, the guard reads null and a new tray is made.
+        delete first.data();
+        QVERIFY(m_app->systemTray.isNull());
+        m_app->createSystemTray();
+        QVERIFY(!m_app->systemTray.isNull());
+        delete m_app->systemTray.data();
+        m_app->mainWindow = nullptr;
+    }
+
+    void watchdogTickTracesAGap()
+    {
+        const qint64 mark = TraceLogReader::mark();
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
+        CFeedWatchdogClock::processClock().feed(now - 10);
+        m_app->slotWatchdogUpdateTime();
+        m_app->slotWatchdogUpdateTime();
+        QCOMPARE(TraceLogReader::textsSince(mark).filter("FeedWatchdog Time OutTime >5s"),
+                 QStringList{"W:Demo FeedWatchdog Time OutTime >5s"});
     }
 
     void closeAppQuitsTheLoop()
