@@ -115,7 +115,11 @@ int TranslaterHandler::onLangMessage(msgObject &msg)
     if (language.empty()) {
         language = kDefaultLanguage;
     }
-    lang_SwitchTo(language);
+    if (!lang_SwitchTo(language)) {
+        // The switch line below is what log readers look for; say first that it did not take effect.
+        etlModuleTrace(4, "W:TranslaterHandler", "Language %s is not available, keeping %s.",
+                       language.c_str(), lang_Current().c_str());
+    }
 
     if (application != nullptr) {
         // Guarded copies: a widget's re-translation may delete another top-level window.

@@ -305,6 +305,27 @@ private slots:
         QCOMPARE(lang_Current(), std::string("English"));
     }
 
+    void unavailableLanguageIsReported()
+    {
+        setProfileLanguage("Klingon");
+        TranslaterHandler handler(app());
+        QSignalSpy spy(&handler, SIGNAL(LangConfigChanged()));
+        const int warnings =
+            countLogLines("W:TranslaterHandler Language Klingon is not available, keeping English.");
+        const int switches = countLogLines("Switch lang to Klingon.");
+        msgObject msg = langMessage();
+        QCOMPARE(handler.onLangMessage(msg), 1);
+        QCOMPARE(lang_Current(), std::string("English"));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(countLogLines("W:TranslaterHandler Language Klingon is not available, keeping English."),
+                 warnings + 1);
+        QCOMPARE(countLogLines("Switch lang to Klingon."), switches + 1);
+
+        setProfileLanguage("German");
+        QCOMPARE(handler.onLangMessage(msg), 1);
+        QCOMPARE(countLogLines("is not available"), warnings + 1);
+    }
+
     void otherMessagesDoNothing_data()
     {
         QTest::addColumn<uint>("message");
