@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <setjmp.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -69,6 +70,13 @@ void reraiseWithDefault(int signal)
     raise(signal);
 }
 
+sigjmp_buf g_recoverPoint;
+
+void recover(int)
+{
+    siglongjmp(g_recoverPoint, 1);
+}
+
 void countUsr1(int)
 {
     ++g_usr1;
@@ -85,7 +93,8 @@ void waitForever()
 int main(int argc, char **argv)
 {
     if (argc != 2) {
-        fprintf(stderr, "usage: crasher segv|abort|exit|handled|threads|usr1|stop|sleep|stall|cleared\n");
+        fprintf(stderr,
+                "usage: crasher segv|abort|exit|handled|recovered|threads|usr1|stop|sleep|stall|cleared\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -128,6 +137,12 @@ int main(int argc, char **argv)
         g_release = true;
         for (std::thread &worker : workers)
             worker.join();
+    } else if (mode == "recovered") {
+        // A fault the program handles and survives is no crash.
+        signal(SIGSEGV, recover);
+        if (sigsetjmp(g_recoverPoint, 1) == 0)
+            crashHere(1);
+        return 0;
     } else if (mode == "usr1") {
         signal(SIGUSR1, countUsr1);
         for (int i = 0; i < 3; ++i)

@@ -229,6 +229,16 @@ private slots:
         QVERIFY2(trace.contains(" in main"), trace.constData());
     }
 
+    void faultTheProgramSurvivesLeavesNoDump()
+    {
+        Run run;
+        QVERIFY(crash(run, QStringLiteral("recovered"), QStringLiteral("recovered.dmp")));
+        QVERIFY(run.target.exitedNormally());
+        QCOMPARE(run.target.exitCode(), 0);
+        QCOMPARE(run.tool.exitCode(), 0);
+        QVERIFY(!QFile::exists(run.dump));
+    }
+
     void normalExitLeavesNoDump()
     {
         Run run;

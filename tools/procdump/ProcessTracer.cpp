@@ -6,6 +6,7 @@
 #include <sys/ptrace.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -47,6 +48,7 @@ bool ProcessTracer::isFatalSignal(int signal)
 bool ProcessTracer::attach(std::string *error)
 {
     // Threads may start while we attach; go round until a pass finds nothing new.
+    int permissionRetries = 40;
     bool found = true;
     while (found) {
         found = false;
@@ -61,6 +63,11 @@ bool ProcessTracer::attach(std::string *error)
             if (ptrace(PTRACE_SEIZE, tid, nullptr, reinterpret_cast<void *>(kOptions)) == 0) {
                 m_threads.insert(tid);
                 found = true;
+            } else if (errno == EPERM && m_threads.empty() && permissionRetries-- > 0) {
+                // The process that started us may not have allowed us to trace it yet.
+                usleep(50 * 1000);
+                found = true;
+                break;
             } else if (errno != ESRCH) {
                 *error = "cannot attach to thread " + std::to_string(tid) + ": " + strerror(errno);
                 detachAll();
