@@ -400,7 +400,7 @@ private slots:
     {
         QCOMPARE(LoopFlag::of(bridge->threadLocal()), 1);
         bridge->timer()->start(5000);
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
         QCoreApplication::exec();
         QVERIFY(!bridge->timer()->isActive());
         QCOMPARE(LoopFlag::of(bridge->threadLocal()), 0);
