@@ -41,9 +41,10 @@ public:
     QByteArray lastLogLine() const;
     QByteArray output() const;
 
-private:
+    // The environment a process of this run gets (its folders, display and the test library's actions).
     QProcessEnvironment environment(const QString &actions) const;
 
+private:
     QString m_program;
     QString m_display;
     QTemporaryDir m_home;

@@ -207,6 +207,66 @@ private slots:
         QCOMPARE(reloads.size(), 2);
     }
 
+    void installerAndMultiTerminalPrecedence()
+    {
+        const QString helper = qEnvironmentVariable("TARN_LAUNCHER_HELPER");
+        QVERIFY2(QFile::exists(helper), qPrintable("no launcher helper at " + helper));
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
+
+        // Another program registered under a launcher name, for as long as the returned process lives.
+        auto registerAs = [&](const QString &name) {
+            auto *process = new QProcess;
+            QProcessEnvironment env = run.environment(QString());
+            env.remove("DISPLAY");
+            process->setProcessEnvironment(env);
+            process->start(helper, {name, "120"});
+            process->waitForReadyRead(10000);
+            const QByteArray line = process->readLine();
+            if (line != "startApp 1\n") {
+                qWarning("helper for %s said %s", qPrintable(name), line.constData());
+            }
+            return process;
+        };
+        auto end = [](QProcess *process) {
+            process->kill();
+            process->waitForFinished(5000);
+            delete process;
+        };
+
+        QProcess *installer = registerAs("Demo.install");
+        QCOMPARE(run.runOther({}, QString()), 254);
+        QProcess *uninstaller = registerAs("Demo.uninstall");
+        QCOMPARE(run.runOther({}, QString()), 254);
+        end(installer);
+        QCOMPARE(run.runOther({}, QString()), 253);
+        end(uninstaller);
+
+        // A running instance under the single-instance rule wins over the installer.
+        QVERIFY(run.start({}, "ready,quit-after-ms=12000"));
+        QElapsedTimer clock;
+        clock.start();
+        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
+            QTest::qWait(50);
+        }
+        QVERIFY(run.output().contains("ready\n"));
+        installer = registerAs("Demo.install");
+        QCOMPARE(run.runOther({}, QString()), 255);
+
+        // Several instances allowed: the installer still takes precedence, and without it a second
+        // instance runs to its own orderly end.
+        QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n[App]\nMulti-Terminal=true\n"));
+        QCOMPARE(run.runOther({}, QString()), 254);
+        end(installer);
+        qint64 secondPid = 0;
+        QCOMPARE(run.runOther({}, "quit-after-ms=300", &secondPid), 0);
+        QVERIFY(run.logTexts(secondPid).contains("N:Demo stop service"));
+
+        // With several instances the relay belongs to the latest one, so the first ends on its own timer.
+        QVERIFY(run.wait(40000));
+        QCOMPARE(run.exitCode(), 0);
+    }
+
     void secondInstanceEndsEarlyAndUninstallClosesTheFirst()
     {
         ProgramRun run(m_root, m_x.display());
