@@ -1,5 +1,6 @@
 #include "ETLLib.h"
 #include "TraceLogFile.h"
+#include "chThreadLocal.h"
 #include "msgObject.h"
 #include "qtLogControl.h"
 #include "uCTraceHelper.h"
@@ -84,6 +85,7 @@ private slots:
     void init() { m_testHandler = installedHandler(); }
     void cleanup()
     {
+        QFile::remove(userSystemIni());
         qInstallMessageHandler(m_testHandler);
         uCTraceHelper::getInstance().ResetTraceLevel(5);
     }
@@ -170,6 +172,42 @@ private slots:
         QVERIFY(installedHandler() == &qtLogControl::qtLogOutput);
     }
 
+    void editedSwitchArrivesThroughTheRuntime()
+    {
+        writeSwitch("1");
+        chThreadLocal thread("qt_log_test_thread");
+        QVERIFY(thread.AttachCurrentThread());
+        {
+            qtLogControl control;
+            control.qtLogRedirect();
+            QVERIFY(control.redirectEnabled());
+            const int offBefore = countLines(kSwitchLineOff);
+
+            writeSwitch("0");
+            QElapsedTimer timer;
+            timer.start();
+            while (control.redirectEnabled() && timer.elapsed() < 10000)
+                thread.DispatchQueuedMessage(100);
+            QVERIFY(!control.redirectEnabled());
+            QCOMPARE(countLines(kSwitchLineOff), offBefore + 1);
+            QVERIFY(installedHandler() != &qtLogControl::qtLogOutput);
+
+            writeSwitch("3");
+            timer.restart();
+            while (!control.redirectEnabled() && timer.elapsed() < 10000)
+                thread.DispatchQueuedMessage(100);
+            QVERIFY(control.redirectEnabled());
+            QVERIFY(installedHandler() == &qtLogControl::qtLogOutput);
+        }
+        // The control is gone: a later edit must not reach it.
+        writeSwitch("0");
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 2000)
+            thread.DispatchQueuedMessage(100);
+        QVERIFY(thread.DetachThread());
+    }
+
     void linesForEachMessageType()
     {
         const QList<QByteArray> expected = {" W:qtLogOutput Warning: x (f:10, g)",
@@ -234,6 +272,7 @@ private slots:
 
     void fatalIsTracedAndAborts()
     {
+        writeSwitch("1");
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--raise-fatal")});
         QVERIFY(child.waitForStarted(30000));
