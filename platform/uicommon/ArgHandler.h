@@ -15,7 +15,8 @@ public:
     static ArgHandler &instance();
 
     // Sends the text to the listening instance; returns at once when none listens and never blocks the
-    // caller for more than a short bound.
+    // caller for more than kSendBoundMs (connect, write and flush together). Texts that are empty, longer
+    // than kMaxTextBytes in UTF-8 or not valid are refused with a trace.
     void setArg(const QString &text);
     // Listens on the relay socket; false, with a trace, when the socket cannot be had (another live
     // instance listens and this process holds no launcher registration, or the runtime folder is refused).
