@@ -39,6 +39,25 @@ struct MainWindow::Private
     void (*showDefault)() = nullptr;
     void (*showSetting)(int, int) = nullptr;
     void (*showAbout)(int, int) = nullptr;
+
+    // The header's buttons, and the page each one last led to: the button of the page on show
+    // is marked.
+    enum Nav
+    {
+        NavDevices,
+        NavSettings,
+        NavAbout,
+        NavCount
+    };
+    cvPushButton *nav[NavCount] = {};
+    QPointer<QWidget> navPage[NavCount];
+
+    void markNav()
+    {
+        QWidget *current = stack->currentWidget();
+        for (int i = 0; i < NavCount; ++i)
+            nav[i]->setChecked(current && navPage[i] == current);
+    }
 };
 
 MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
@@ -70,33 +89,20 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     title->setObjectName(QStringLiteral("HeaderTitle"));
     headerLayout->addWidget(title);
     headerLayout->addStretch(1);
-    struct Nav
-    {
-        const char *source;
-        const char *object;
-    };
-    const Nav navs[] = {{CV_TR_NOOP("Devices"), "NavDevices"},
-                        {CV_TR_NOOP("Settings"), "NavSettings"},
-                        {CV_TR_NOOP("About"), "NavAbout"}};
-    for (const Nav &nav : navs) {
-        cvPushButton *button = new cvPushButton(QString::fromLatin1(nav.source), header);
-        button->setObjectName(QString::fromLatin1(nav.object));
+    const char *const navSources[Private::NavCount] = {CV_TR_NOOP("Devices"), CV_TR_NOOP("Settings"),
+                                                       CV_TR_NOOP("About")};
+    const char *const navNames[Private::NavCount] = {"NavDevices", "NavSettings", "NavAbout"};
+    for (int i = 0; i < Private::NavCount; ++i) {
+        cvPushButton *button = new cvPushButton(QString::fromLatin1(navSources[i]), header);
+        button->setObjectName(QString::fromLatin1(navNames[i]));
         button->setProperty("navButton", true);
+        button->setCheckable(true);
+        button->setFocusPolicy(Qt::NoFocus);
         button->setCursor(Qt::PointingHandCursor);
         headerLayout->addWidget(button);
+        d->nav[i] = button;
+        connect(button, &QPushButton::clicked, this, [this, i] { openNav(i); });
     }
-    connect(header->findChild<cvPushButton *>(QStringLiteral("NavDevices")), &QPushButton::clicked, this,
-            [this] { ShowDefaultContent(); });
-    connect(header->findChild<cvPushButton *>(QStringLiteral("NavSettings")), &QPushButton::clicked, this,
-            [this] {
-                if (d->showSetting)
-                    d->showSetting(0, 0);
-            });
-    connect(header->findChild<cvPushButton *>(QStringLiteral("NavAbout")), &QPushButton::clicked, this,
-            [this] {
-                if (d->showAbout)
-                    d->showAbout(0, 0);
-            });
     layout->addWidget(header);
 
     d->stack = new QStackedWidget(central);
@@ -111,11 +117,9 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
 
     QMenu *file = menuFor(QString::fromLatin1(kFileMenu));
     connect(cvAddSourceAction(file, CV_TR("Devices")), &QAction::triggered, this,
-            [this] { ShowDefaultContent(); });
-    connect(cvAddSourceAction(file, CV_TR("Settings")), &QAction::triggered, this, [this] {
-        if (d->showSetting)
-            d->showSetting(0, 0);
-    });
+            [this] { openNav(Private::NavDevices); });
+    connect(cvAddSourceAction(file, CV_TR("Settings")), &QAction::triggered, this,
+            [this] { openNav(Private::NavSettings); });
     file->addSeparator();
     QAction *quit = cvAddSourceAction(file, CV_TR("Quit"));
     quit->setProperty("cvRandomSafe", false);
@@ -126,10 +130,7 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     QAction *about = cvAddSourceAction(help, CV_TR("About"));
     help->insertSeparator(about);
     cvMarkKeepLast(about);
-    connect(about, &QAction::triggered, this, [this] {
-        if (d->showAbout)
-            d->showAbout(0, 0);
-    });
+    connect(about, &QAction::triggered, this, [this] { openNav(Private::NavAbout); });
 }
 
 MainWindow::~MainWindow()
@@ -169,10 +170,32 @@ void MainWindow::SetShowAboutSettingFun(void (*fun)(int, int))
     d->showAbout = fun;
 }
 
+void MainWindow::openNav(int which)
+{
+    if (which == Private::NavDevices) {
+        ShowDefaultContent();
+        return;
+    }
+    void (*fun)(int, int) = which == Private::NavSettings ? d->showSetting : d->showAbout;
+    if (!fun) {
+        // A click toggled the button: put the marks back as they were.
+        d->markNav();
+        return;
+    }
+    QWidget *before = d->stack->currentWidget();
+    fun(0, 0);
+    // A page that came up for this button belongs to it from now on.
+    if (d->stack->currentWidget() != before)
+        d->navPage[which] = d->stack->currentWidget();
+    d->markNav();
+}
+
 void MainWindow::ShowDefaultContent()
 {
     if (d->showDefault) {
         d->showDefault();
+        d->navPage[Private::NavDevices] = d->stack->currentWidget();
+        d->markNav();
         return;
     }
     if (!d->placeholder) {
@@ -181,6 +204,7 @@ void MainWindow::ShowDefaultContent()
         label->setAlignment(Qt::AlignCenter);
         d->placeholder = label;
     }
+    d->navPage[Private::NavDevices] = d->placeholder;
     showPage(d->placeholder);
 }
 
@@ -218,6 +242,7 @@ void MainWindow::showPage(QWidget *page)
     if (d->stack->indexOf(page) < 0)
         d->stack->addWidget(page);
     d->stack->setCurrentWidget(page);
+    d->markNav();
 }
 
 QWidget *MainWindow::windowWidget()

@@ -40,6 +40,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void openNav(int which);
+
     struct Private;
     Private *d;
 };

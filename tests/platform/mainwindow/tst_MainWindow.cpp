@@ -36,6 +36,16 @@ void onAbout(int page, int subPage)
     g_aboutCalls.append({page, subPage});
 }
 
+MainWindow *g_window = nullptr;
+QWidget *g_aboutPage = nullptr;
+
+void showAboutPage(int, int)
+{
+    if (!g_aboutPage)
+        g_aboutPage = new QWidget;
+    g_window->showPage(g_aboutPage);
+}
+
 QStringList menuTitles(QMenuBar *bar)
 {
     QStringList titles;
@@ -92,6 +102,7 @@ private slots:
     void showPageTakesOwnershipAndReusesPages();
     void menusFollowTheLanguage();
     void keepsTheMessageBoxDelegate();
+    void headerMarksTheButtonOfThePageOnShow();
 };
 
 void MainWindowTest::initTestCase()
@@ -295,6 +306,36 @@ void MainWindowTest::keepsTheMessageBoxDelegate()
     RecordingMsgBox box;
     window.SetMsgBoxDelegate(&box);
     QCOMPARE(window.msgBoxDelegate(), static_cast<CMessageBoxDelegate *>(&box));
+}
+
+void MainWindowTest::headerMarksTheButtonOfThePageOnShow()
+{
+    MainWindow window(nullptr, -1, QStringLiteral("MainWindow"));
+    g_window = &window;
+    g_aboutPage = nullptr;
+    cvPushButton *devices = window.findChild<cvPushButton *>(QStringLiteral("NavDevices"));
+    cvPushButton *settings = window.findChild<cvPushButton *>(QStringLiteral("NavSettings"));
+    cvPushButton *about = window.findChild<cvPushButton *>(QStringLiteral("NavAbout"));
+    QVERIFY(devices && settings && about);
+    window.ShowDefaultContent();
+    QVERIFY(devices->isChecked() && !settings->isChecked() && !about->isChecked());
+
+    // Settings without a function leads nowhere and marks nothing new.
+    settings->click();
+    QVERIFY(devices->isChecked() && !settings->isChecked());
+
+    window.SetShowAboutSettingFun(showAboutPage);
+    about->click();
+    QCOMPARE(window.currentPage(), g_aboutPage);
+    QVERIFY(!devices->isChecked() && about->isChecked());
+
+    // The same page shown another way keeps its button marked; a page of no button marks none.
+    window.ShowDefaultContent();
+    window.showPage(g_aboutPage);
+    QVERIFY(about->isChecked() && !devices->isChecked());
+    window.showPage(new QWidget);
+    QVERIFY(!about->isChecked() && !devices->isChecked() && !settings->isChecked());
+    g_window = nullptr;
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,56 @@
+#!/bin/bash
+# Starts the built program on a private X display and saves a picture of its main window.
+# usage: screenshot-main.sh <build folder> <output.png> [language]
+set -euo pipefail
+build=$(cd "${1:?usage: $0 <build folder> <output.png> [language]}" && pwd)
+out=${2:?usage: $0 <build folder> <output.png> [language]}
+language=${3:-}
+
+display=
+for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+        display=$n
+        break
+    fi
+done
+[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$display"
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+if command -v trayer >/dev/null; then
+    trayer --edge bottom --align right --widthtype request --height 24 >/dev/null 2>&1 &
+    pids+=($!)
+fi
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/tarn-desktop/Config" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+if [ -n "$language" ]; then
+    printf '[Language]\nstrWebLanguage=%s\n' "$language" > "$XDG_CONFIG_HOME/tarn-desktop/Config/UserData.ini"
+fi
+
+"$build/root/tarn-desktop" >"$work/program.log" 2>&1 &
+pids+=($!)
+
+window=
+for _ in $(seq 100); do
+    window=$(xdotool search --onlyvisible --name '^Corvane Connect$' 2>/dev/null | head -1 || true)
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { echo "the main window did not appear" >&2; cat "$work/program.log" >&2; exit 1; }
+sleep 1.5
+import -window "$window" "$out"
+echo "saved $out"
