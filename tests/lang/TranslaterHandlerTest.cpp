@@ -492,6 +492,28 @@ private slots:
         QCOMPARE(survivor->text(), translatedIn("German", "Show"));
     }
 
+    void windowDeletedDuringWalkIsSkipped()
+    {
+        auto *first = new QWidget;
+        auto *second = new QWidget;
+        QPointer<QWidget> firstGuard(first);
+        QPointer<QWidget> secondGuard(second);
+        auto *firstBox = new SiblingDeletingCheckBox("Show", first);
+        auto *secondBox = new SiblingDeletingCheckBox("Show", second);
+        // Whichever window the walk reaches first deletes the other one.
+        firstBox->victim = second;
+        secondBox->victim = first;
+
+        setProfileLanguage("German");
+        TranslaterHandler handler(app());
+        msgObject msg = langMessage();
+        QCOMPARE(handler.onLangMessage(msg), 1);
+        QVERIFY(firstGuard.isNull() != secondGuard.isNull());
+        QWidget *survivor = firstGuard.isNull() ? secondGuard.data() : firstGuard.data();
+        QCOMPARE(survivor->findChild<cvCheckBox *>()->text(), QStringLiteral("Anzeigen"));
+        delete survivor;
+    }
+
     void nullWidgetIsIgnored()
     {
         TranslaterHandler handler(app());
