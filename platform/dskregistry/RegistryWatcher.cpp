@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -94,18 +95,21 @@ bool RegistryWatcher::startThread()
     if (m_thread.joinable()) {
         return true;
     }
-    m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_inotify < 0 || m_wakeFd < 0) {
+    if (m_wakeFd < 0) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", std::strerror(errno));
-        if (m_inotify >= 0) {
-            ::close(m_inotify);
-        }
-        if (m_wakeFd >= 0) {
-            ::close(m_wakeFd);
-        }
-        m_inotify = m_wakeFd = -1;
         return false;
+    }
+    // Network file systems do not report other machines' edits through inotify; TARN_REGISTRY_POLL=1
+    // makes the watcher poll instead.
+    const char *poll = std::getenv("TARN_REGISTRY_POLL");
+    const bool forcePolling = poll && std::strcmp(poll, "1") == 0;
+    m_inotify = forcePolling ? -1 : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (forcePolling) {
+        etlModuleTrace(6, "I:dskregistry", "configuration files are polled");
+    } else if (m_inotify < 0) {
+        etlModuleTrace(4, "W:dskregistry", "no inotify (%s); configuration files are polled",
+                       std::strerror(errno));
     }
     m_thread = std::thread(&RegistryWatcher::run, this);
     return true;
@@ -189,6 +193,7 @@ bool RegistryWatcher::rearm()
 {
     const std::set<std::string> wanted = wantedFolders();
     bool changed = false;
+    bool unwatched = false;
     for (auto it = m_watches.begin(); it != m_watches.end();) {
         if (wanted.count(it->first) == 0) {
             bool shared = false;
@@ -208,12 +213,15 @@ bool RegistryWatcher::rearm()
         if (m_watches.count(folder)) {
             continue;
         }
-        const int wd = ::inotify_add_watch(m_inotify, folder.c_str(), kWatchMask);
+        const int wd = m_inotify >= 0 ? ::inotify_add_watch(m_inotify, folder.c_str(), kWatchMask) : -1;
         if (wd >= 0) {
             m_watches[folder] = wd;
             changed = true;
+        } else {
+            unwatched = true;
         }
     }
+    m_polling.store(unwatched);
     return changed;
 }
 
@@ -281,6 +289,7 @@ void RegistryWatcher::run()
             timeout =
                 static_cast<int>(std::max<long long>(0, std::min(kSettleMs - quiet, kSettleMaxMs - total)));
         }
+        // A negative descriptor is skipped by poll: without inotify only the wake-ups and the tick remain.
         pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (m_stop.load()) {
@@ -324,7 +333,8 @@ void RegistryWatcher::run()
         const auto at = Clock::now();
         if (folderChanged || at - lastRearm >= std::chrono::milliseconds(kRearmMs)) {
             lastRearm = at;
-            if (rearm()) {
+            // Folders that could not be watched (no inotify, watch limit reached) are polled instead.
+            if (rearm() || m_polling.load()) {
                 pending = true;
                 firstEvent = lastEvent = at - std::chrono::milliseconds(kSettleMaxMs);
             }

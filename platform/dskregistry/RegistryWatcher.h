@@ -17,6 +17,8 @@ class chRegKey;
 // user's and the installation's copies (or their nearest existing parent while a folder is missing),
 // re-reads the listened values after file events and posts a message to a key's handler when its value
 // changed. Watches are re-checked twice a second so folders created or replaced later are picked up.
+// Folders that cannot be watched (no inotify, watch limit reached, or TARN_REGISTRY_POLL=1 for network
+// file systems) are polled at that rate instead.
 class RegistryWatcher
 {
 public:
@@ -28,6 +30,8 @@ public:
     // handler null: every listener of the key. True when something was removed.
     bool unlisten(const chRegKey &key, chMessageHandler *handler);
     size_t listenerCount();
+    // True while some watched folder is polled rather than watched.
+    bool polling() const { return m_polling.load(); }
 
     RegistryWatcher(const RegistryWatcher &) = delete;
     RegistryWatcher &operator=(const RegistryWatcher &) = delete;
@@ -60,6 +64,7 @@ private:
     std::map<std::string, int> m_watches;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_polling{false};
     int m_inotify = -1;
     int m_wakeFd = -1;
 

@@ -156,10 +156,8 @@ private slots:
             << "first";
         QTest::newRow("key in repeated section") << head + "Other=1\n[Version]\nProductVersion=later\n"
                                                  << "later";
-        QTest::newRow("crlf") << QByteArray("[Version]\r\nProductVersion=1.0\r\n")
-                              << "1.0";
-        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF[Version]\nProductVersion=bom\n")
-                             << "bom";
+        QTest::newRow("crlf") << QByteArray("[Version]\r\nProductVersion=1.0\r\n") << "1.0";
+        QTest::newRow("bom") << QByteArray("\xEF\xBB\xBF[Version]\nProductVersion=bom\n") << "bom";
         QTest::newRow("no final newline") << head + "ProductVersion=end"
                                           << "end";
         QTest::newRow("comment lines") << "; c\n# c\n" + head + "; ProductVersion=no\nProductVersion=yes\n"
