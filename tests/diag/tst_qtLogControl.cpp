@@ -284,7 +284,7 @@ private slots:
             " " + pid + ":" + pid + " E:qtLogOutput fatal text 7 (fatal.cpp:13, void g())";
         int found = 0;
         for (const QByteArray &line : TraceLogFile::lines())
-            found += line.endsWith(expected) ? 1 : 0;
+            found += line.trimmed().endsWith(expected) ? 1 : 0;
         QCOMPARE(found, 1);
         // The trailing line end of the fatal format does not leave an empty line behind.
         QVERIFY(!TraceLogFile::readAll().contains("\n\n"));
