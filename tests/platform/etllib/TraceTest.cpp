@@ -374,6 +374,25 @@ private slots:
         QCOMPARE(int(info.st_mode & 0777), 0600);
     }
 
+    void rotationCountsWhatTheFileAlreadyHolds()
+    {
+        // A log left by an earlier run counts towards the limit from the first new line on.
+        const uint64_t limit = 16 * 1024;
+        TraceWriter::instance().setRotateBytes(limit);
+        QVERIFY(QDir().mkpath(m_dir->path() + "/log"));
+        {
+            QFile old(logPath());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write(QByteArray(int(limit) - 100, 'o').append('\n'));
+        }
+        etlSetAppDocPath(m_dir->path().toStdString());
+        etlModuleTrace(5, "N:Old", "%s", std::string(200, 'n').c_str());
+        QVERIFY(QFile::exists(logPath() + ".1"));
+        QVERIFY(readAll(logPath() + ".1").startsWith("oooo"));
+        QVERIFY(readAll(logPath()).contains("N:Old nnnn"));
+        QVERIFY(uint64_t(QFileInfo(logPath() + ".1").size()) <= limit);
+    }
+
     void rotationKeepsFourFilesInOrder()
     {
         const uint64_t limit = 16 * 1024;
