@@ -34,6 +34,11 @@ private slots:
     {
         QWidget window;
         auto *label = new cvLabel("Show", &window);
+        // Start in English whatever an earlier run left behind.
+        QFile::remove(QString::fromStdString(etlGetAppDataRootPath() + "/Config/UserData.ini"));
+        qunsetenv("LC_ALL");
+        qunsetenv("LC_MESSAGES");
+        qputenv("LANG", "C");
         TranslaterHandler handler(reinterpret_cast<TarnApplication *>(qApp));
         handler.initLanguage();
         QCOMPARE(lang_Current(), std::string("English"));
