@@ -3,6 +3,10 @@
 // Configuration values. "system.ini" and "version.ini" are read from <app-data root>/<file> when that
 // file has the key, else from <install root>/config/<file>, else the default. Files are read afresh on
 // every query. Unreadable, binary or malformed files count as absent values.
+//
+// Names compare exactly and case-sensitively; values lose surrounding blanks; a ";" after a blank starts a
+// comment; the first of duplicate keys wins; CRLF and a UTF-8 byte order mark are accepted. IniFile.h
+// gives the full rules.
 
 #include "chMessageHandler.h"
 

@@ -1,8 +1,10 @@
 #include "ETLLib.h"
+#include "IniFile.h"
 #include "RegistryTestFiles.h"
 #include "dskregistry.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -195,6 +197,55 @@ private slots:
         QVERIFY(QFileInfo(QString::fromStdString(m_path)).isSymLink());
         QCOMPARE(RegistryTestFiles::readFile(real), QByteArray("[A]\nk=2\n"));
         QVERIFY(::unlink(real.c_str()) == 0);
+    }
+
+    // Random INI-like texts: an edit of a well-formed text must succeed, read back its value and leave
+    // every other value as it was; an unfit text must be refused.
+    void editKeepsOtherValuesOnRandomTexts()
+    {
+        const char *pieces[] = {"[A]", "[B]", "[A", "k", "j",  "=",    ":",  " ",
+                                "\t",  ";",   "#",  "x", "\n", "\r\n", "\n", "\n"};
+        const std::string sections[] = {"A", "B", ""};
+        const std::string keys[] = {"k", "j"};
+        QRandomGenerator random(20261208);
+        int edited = 0;
+        for (int round = 0; round < 3000; ++round) {
+            std::string text;
+            const int length = random.bounded(1, 30);
+            for (int i = 0; i < length; ++i) {
+                text += pieces[random.bounded(int(sizeof pieces / sizeof pieces[0]))];
+            }
+            const std::string section = sections[random.bounded(3)];
+            const std::string key = keys[random.bounded(2)];
+            const std::string value = random.bounded(2) ? "v" : "w2";
+
+            IniFile::Status status = IniFile::Ok;
+            std::string ignored;
+            IniFile::lookup(text, "A", "k", ignored, &status);
+            std::string result;
+            const bool ok = IniFile::edit(text, section, key, value, result);
+            QVERIFY2(ok == (status == IniFile::Ok), text.c_str());
+            if (!ok) {
+                continue;
+            }
+            ++edited;
+            std::string readBack;
+            QVERIFY(IniFile::lookup(result, section, key, readBack));
+            QCOMPARE(readBack, value);
+            for (const std::string &s : sections) {
+                for (const std::string &k : keys) {
+                    if (s == section && k == key) {
+                        continue;
+                    }
+                    std::string before;
+                    std::string after;
+                    const bool had = IniFile::lookup(text, s, k, before);
+                    const bool has = IniFile::lookup(result, s, k, after);
+                    QVERIFY2(had == has && before == after, (text + " => " + result).c_str());
+                }
+            }
+        }
+        QVERIFY(edited > 300);
     }
 
     void concurrentWritersLoseNothing()
