@@ -1,10 +1,25 @@
 #include "MessageBoxDelegate.h"
 
 #include "ETLLib.h"
+#include "UICommon.h"
 #include "cvTr.h"
 #include "cvTranslate.h"
 
 #include <QAbstractButton>
+#include <QIcon>
+#include <QPixmap>
+
+namespace {
+// The theme's own icons for the current scale; the style's standard ones when they are missing.
+QPixmap iconFor(QMessageBox::Icon icon)
+{
+    const char *name = icon == QMessageBox::Warning ? "msgbox-warning.png" : "msgbox-info.png";
+    const QString path = QString::fromStdString(etlGetAppRootPath()) + QStringLiteral("/resource/drawable/") +
+                         QString::fromStdString(dpiSize2String(getCurrentDpiSize())) +
+                         QStringLiteral("/common/") + QLatin1String(name);
+    return QPixmap(path);
+}
+} // namespace
 
 void MessageBoxDelegate::setParentWindow(QWidget *window)
 {
@@ -32,8 +47,13 @@ void MessageBoxDelegate::show(QMessageBox::Icon icon, const QString &englishTitl
     box->setObjectName(QStringLiteral("ModuleMessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
-    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+    const QPixmap pixmap = iconFor(icon);
+    if (!pixmap.isNull())
+        box->setIconPixmap(pixmap);
+    if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
         ok->setText(cvTranslate(CV_TR("OK")));
+        ok->setIcon(QIcon());
+    }
     m_boxes.removeAll(QPointer<QMessageBox>());
     m_boxes.append(box);
     box->show();

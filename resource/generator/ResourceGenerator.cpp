@@ -11,11 +11,13 @@
 #include <cmath>
 
 namespace {
-// Base edge length at scale 1 for each drawable; the rest are 16 px.
+// Base edge length at scale 1: arrows 12 px, message-box icons 32 px, the rest 16 px.
 int baseSize(const QString &name)
 {
     if (name.startsWith(QLatin1String("arrow-")))
         return 12;
+    if (name.startsWith(QLatin1String("msgbox-")))
+        return 32;
     return 16;
 }
 
