@@ -35,5 +35,7 @@ bool etlSetProfileString(const std::string &path, const std::string &section, co
 
 // After each change of the key's value the operation is called on the calling thread (which must be a
 // message thread). Edits in place and replacement by rename of either file are noticed within a second.
+// The listening ends with registryUnlistenKey or with the key's destruction, which must come before the
+// handler's (a key held as a member of its handler does so by itself).
 bool registryListenKey(chRegKey &key, chMessageHandler *handler, chMsgOperation operation);
 bool registryUnlistenKey(chRegKey &key, chMessageHandler *handler);
