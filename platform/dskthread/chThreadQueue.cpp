@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -16,6 +17,17 @@ std::atomic<int64_t> g_clockOffsetMs{0};
 // A dispatcher that has reported "more work now" for this long hands the caller one short pause, so
 // a thread that floods another cannot keep the receiving loop from its own events.
 constexpr auto kFairnessBudget = std::chrono::milliseconds(100);
+
+constexpr auto kSpinBeforeSleep = std::chrono::microseconds(50);
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 } // namespace
 
@@ -212,6 +224,21 @@ bool chThreadQueue::workReadyLocked(Clock::time_point now) const
 
 void chThreadQueue::waitForWork(int waitMs)
 {
+    // A reply often arrives within microseconds; catching it before sleeping saves both sides the
+    // wake-up. Only worth it where another core can produce meanwhile.
+    static const bool spin = std::thread::hardware_concurrency() > 1;
+    if (spin) {
+        const Clock::time_point spinEnd = Clock::now() + kSpinBeforeSleep;
+        do {
+            if (m_count.load(std::memory_order_acquire) != 0) {
+                return;
+            }
+            for (int i = 0; i < 16; ++i) {
+                cpuRelax();
+            }
+        } while (Clock::now() < spinEnd);
+    }
+
     const bool unlimited = waitMs < 0;
     const Clock::time_point end = chRuntimeNow() + std::chrono::milliseconds(unlimited ? 0 : waitMs);
     for (;;) {
@@ -319,8 +346,12 @@ int chThreadQueue::dispatch(int waitMs, int32_t &nextWaitTicks)
             nextWaitTicks = -1;
             return CH_QUEUE_QUIT;
         }
-        // Posts from here on must wake us again.
-        m_wakePending.store(false, std::memory_order_release);
+        // A caller that does not wait here sleeps in a loop of its own on the wake-up source, so posts
+        // from here on must wake it again. A caller that waits here re-opens the gate itself right
+        // before it sleeps, which spares posters a wake-up while it is busy.
+        if (waitMs == 0) {
+            m_wakePending.store(false, std::memory_order_release);
+        }
         batch.swap(m_spare);
         batch.swap(m_pending);
         m_count.store(0, std::memory_order_release);
