@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace {
@@ -122,6 +123,22 @@ private slots:
         QCOMPARE(QCoreApplication::translate("tarn", "Show"), QString("Show"));
         QCOMPARE(translated("Show"), QString("Anzeigen"));
         QVERIFY(lang_SwitchTo("English"));
+    }
+
+    // The catalogues the build ships must all load and carry the tray's texts.
+    void shippedCataloguesLoad()
+    {
+        const QByteArray root = qgetenv("TARN_TEST_ROOT");
+        QVERIFY(!root.isEmpty());
+        etlOverrideAppRootPath(root.toStdString());
+        const std::map<std::string, QString> quit = {
+            {"German", "Beenden"}, {"French", "Quitter"}, {"ChineseSimplified", QString::fromUtf8("退出")}};
+        for (const auto &entry : quit) {
+            QVERIFY2(lang_SwitchTo(entry.first), entry.first.c_str());
+            QCOMPARE(translated("Quit"), entry.second);
+        }
+        QVERIFY(lang_SwitchTo("English"));
+        QCOMPARE(translated("Quit"), QString("Quit"));
     }
 
     void namesForPickers()
