@@ -46,6 +46,16 @@
 namespace {
 const char *const kTraceTag = "N:Demo";
 const char *const kLauncherName = "Corvane Daskor.main";
+
+// The main window, the Qt log control and the tray live until the process ends and are never deleted.
+// Holding them here as well keeps them reachable to the end, so leak checkers do not count them as lost.
+struct ProcessLifetimeObjects
+{
+    MainWindow *mainWindow = nullptr;
+    qtLogControl *logControl = nullptr;
+    SystemTray *systemTray = nullptr;
+};
+ProcessLifetimeObjects g_processLifetime;
 } // namespace
 
 TarnDesktopApp::TarnDesktopApp(int &argc, char **argv)
@@ -61,6 +71,9 @@ TarnDesktopApp::~TarnDesktopApp()
 {
     if (translaterHandler) {
         translaterHandler->deleteLater();
+        // No event loop runs any more; deliver the deletion while the application object still exists,
+        // or the handler would never be released.
+        QCoreApplication::sendPostedEvents(translaterHandler, QEvent::DeferredDelete);
         translaterHandler = nullptr;
     }
     etlModuleTrace(5, kTraceTag, "app exit");
@@ -134,6 +147,7 @@ int TarnDesktopApp::run()
     initLogLevel();
 
     logControl = new qtLogControl();
+    g_processLifetime.logControl = logControl;
     if (logControl) {
         logControl->qtLogRedirect();
     }
@@ -172,6 +186,7 @@ int TarnDesktopApp::run()
 
     const int windowFlags = -1;
     mainWindow = new MainWindow(nullptr, windowFlags, QStringLiteral("MainWindow"));
+    g_processLifetime.mainWindow = mainWindow;
     mainWindow->InitMACWidgetAtturibute();
     mainWindow->show();
     ucstyle_init(&application, mainWindow);
@@ -383,6 +398,7 @@ void TarnDesktopApp::createSystemTray()
     }
     if (systemTray.isNull()) {
         systemTray = new SystemTray(nullptr);
+        g_processLifetime.systemTray = systemTray.data();
         connect(systemTray.data(), SIGNAL(showMainWindowSignal()), this, SLOT(slotMainWindowShow()));
         connect(systemTray.data(), SIGNAL(sigQuitAppAction()), mainWindow,
                 SLOT(slotDealBeforeMenuCloseAction()));

@@ -5,6 +5,7 @@
 #include "MainWindow.h"
 #include "SystemTray.h"
 #include "TraceLogReader.h"
+#include "TranslaterHandler.h"
 #include "UICommon.h"
 #include "uCTraceHelper.h"
 
@@ -100,6 +101,10 @@ public:
             TarnDesktopApp app(argc, argv);
             app.initUiEnvironment();
             std::printf("handler=%d\n", app.translaterHandler != nullptr);
+            if (app.translaterHandler) {
+                QObject::connect(app.translaterHandler, &QObject::destroyed,
+                                 []() { std::printf("handler released\n"); });
+            }
             etlModuleTrace(5, "N:Demo", "before destruction");
             return 0;
         }
@@ -195,7 +200,7 @@ private slots:
         QTemporaryDir data;
         const ChildResult child = runChild(QStringLiteral("destroy"), {}, {"XDG_DATA_HOME=" + data.path()});
         QCOMPARE(child.exitCode, 0);
-        QCOMPARE(child.out, QByteArray("handler=1\n"));
+        QCOMPARE(child.out, QByteArray("handler=1\nhandler released\n"));
         QFile log(data.path() + "/tarn-desktop/log/tarn-desktop.log");
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
