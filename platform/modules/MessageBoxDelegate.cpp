@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QIcon>
+#include <QLabel>
 #include <QPixmap>
 
 namespace {
@@ -47,9 +48,11 @@ void MessageBoxDelegate::show(QMessageBox::Icon icon, const QString &englishTitl
     box->setObjectName(QStringLiteral("ModuleMessageBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    // The kind of box stays known (icon()), only its picture is the theme's.
     const QPixmap pixmap = iconFor(icon);
-    if (!pixmap.isNull())
-        box->setIconPixmap(pixmap);
+    QLabel *iconLabel = box->findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label"));
+    if (!pixmap.isNull() && iconLabel)
+        iconLabel->setPixmap(pixmap);
     if (QAbstractButton *ok = box->button(QMessageBox::Ok)) {
         ok->setText(cvTranslate(CV_TR("OK")));
         ok->setIcon(QIcon());

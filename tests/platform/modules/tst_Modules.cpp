@@ -37,6 +37,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -601,6 +602,13 @@ void ModulesTest::messageBoxesAreNonModalAndClosedAtUninit()
     for (QMessageBox *box : open) {
         QVERIFY(!box->isModal());
         QCOMPARE(box->parentWidget(), static_cast<QWidget *>(&window));
+        // The picture is the theme's own for the box's kind.
+        const QString name = box->icon() == QMessageBox::Warning ? "msgbox-warning.png" : "msgbox-info.png";
+        const QImage expected(qEnvironmentVariable("TARN_TEST_ROOT") + "/resource/drawable/1/common/" + name);
+        QVERIFY(!expected.isNull());
+        QLabel *picture = box->findChild<QLabel *>(QStringLiteral("qt_msgboxex_icon_label"));
+        QVERIFY(picture);
+        QCOMPARE(picture->pixmap(Qt::ReturnByValue).toImage().convertToFormat(expected.format()), expected);
     }
     QPointer<QMessageBox> kept = open.first();
     MsgBox_Uninit();
