@@ -7,6 +7,7 @@
 #include "QEBridge.h"
 #include "chMessageHandler.h"
 #include "chThreadLocal.h"
+#include "chThreadQueue.h"
 #include "dskthread.h"
 #include "msgObject.h"
 
@@ -181,6 +182,12 @@ double ourRoundTrip(int rounds)
     QTimer::singleShot(0, [&] { msgPostToThread(&ping, msgObject(0)); });
     QCoreApplication::exec();
     ping.Stop();
+    if (std::getenv("TARN_BENCH_VERBOSE")) {
+        std::fprintf(stderr, "worker slept %llu times in %d round trips; bridge events %llu, runs %llu\n",
+                     static_cast<unsigned long long>(ping.queue()->wakeUps()), rounds,
+                     static_cast<unsigned long long>(QEBridge::instance().dispatchEventsPosted()),
+                     static_cast<unsigned long long>(QEBridge::instance().dispatchRuns()));
+    }
     return median(ping.samples);
 }
 
