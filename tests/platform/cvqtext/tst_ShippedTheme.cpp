@@ -133,7 +133,7 @@ void ShippedThemeTest::sheetsParseAndApply()
         layout->addWidget(new QLineEdit(QStringLiteral("Line")));
         QTreeWidget *tree = new QTreeWidget;
         tree->setHeaderLabels({QStringLiteral("Product"), QStringLiteral("ID")});
-        new QTreeWidgetItem(tree, {QStringLiteral("Headset"), QStringLiteral("0b0e:245d")});
+        new QTreeWidgetItem(tree, {QStringLiteral("Headset"), QStringLiteral("12ab:a05d")});
         layout->addWidget(tree);
         QMenu menu;
         menu.setObjectName(QStringLiteral("SystemMenu"));

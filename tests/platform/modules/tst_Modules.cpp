@@ -307,7 +307,7 @@ void ModulesTest::scannerReadsDevicesAndSkipsInterfaces()
     QTemporaryDir sysfs;
     ModuleTestSupport::addUsbDevice(sysfs.path(), "usb1", "1d6b", "0002", "Linux Foundation",
                                     "xHCI Host Controller");
-    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-2", "0B0E", "245D", "Corvane", "Evolve Headset");
+    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-2", "12AB", "A05D", "Corvane", "H5 Headset");
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-1", "046d", "c52b");
     // Interfaces and broken entries have no usable ids.
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-2:1.0", QByteArray(), QByteArray());
@@ -321,10 +321,10 @@ void ModulesTest::scannerReadsDevicesAndSkipsInterfaces()
     QCOMPARE(devices.at(0).vendorId, QStringLiteral("046d"));
     QVERIFY(devices.at(0).product.isEmpty());
     QCOMPARE(devices.at(1).busPath, QStringLiteral("1-2"));
-    QCOMPARE(devices.at(1).vendorId, QStringLiteral("0b0e"));
-    QCOMPARE(devices.at(1).productId, QStringLiteral("245d"));
+    QCOMPARE(devices.at(1).vendorId, QStringLiteral("12ab"));
+    QCOMPARE(devices.at(1).productId, QStringLiteral("a05d"));
     QCOMPARE(devices.at(1).manufacturer, QStringLiteral("Corvane"));
-    QCOMPARE(devices.at(1).product, QStringLiteral("Evolve Headset"));
+    QCOMPARE(devices.at(1).product, QStringLiteral("H5 Headset"));
     QCOMPARE(devices.at(2).busPath, QStringLiteral("usb1"));
 
     QVERIFY(UsbDeviceScanner::scan(sysfs.filePath("missing")).isEmpty());
@@ -368,16 +368,16 @@ void ModulesTest::devicesPageShowsDevicesAndEmptyState()
         QVERIFY(page.findChild<cvLabel *>(QStringLiteral("EmptyHint"))->isVisible());
     }
     qputenv("TARN_USB_SYSFS", sysfs.path().toUtf8());
-    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-2", "0b0e", "245d", "Corvane", "Evolve Headset");
+    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-2", "12ab", "a05d", "Corvane", "H5 Headset");
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-3", "046d", "c52b");
     DevicesPage page;
     page.show();
     QCOMPARE(page.deviceCount(), 2);
     QVERIFY(page.deviceList()->isVisible());
     QTreeWidgetItem *headset = page.deviceList()->topLevelItem(0);
-    QCOMPARE(headset->text(0), QStringLiteral("Evolve Headset"));
+    QCOMPARE(headset->text(0), QStringLiteral("H5 Headset"));
     QCOMPARE(headset->text(1), QStringLiteral("Corvane"));
-    QCOMPARE(headset->text(2), QStringLiteral("0b0e:245d"));
+    QCOMPARE(headset->text(2), QStringLiteral("12ab:a05d"));
     QCOMPARE(headset->text(3), QStringLiteral("1-2"));
     QCOMPARE(page.deviceList()->topLevelItem(1)->text(0), QStringLiteral("Unknown device"));
     QCOMPARE(page.findChild<cvLabel *>(QStringLiteral("DeviceCount"))->text(),
