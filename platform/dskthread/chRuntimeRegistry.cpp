@@ -16,7 +16,7 @@ chRuntimeRegistry &chRuntimeRegistry::instance()
 void chRuntimeRegistry::addHandler(uint64_t id, chMessageHandler *handler, chThreadQueue *owner)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_handlers[id] = HandlerRecord{handler, owner};
+    m_handlers[id] = HandlerRecord{handler, owner, false};
 }
 
 void chRuntimeRegistry::removeHandler(uint64_t id)
@@ -47,6 +47,7 @@ void chRuntimeRegistry::setOwner(uint64_t id, chThreadQueue *owner)
     auto it = m_handlers.find(id);
     if (it != m_handlers.end()) {
         it->second.owner = owner;
+        it->second.orphaned = false;
     }
 }
 
@@ -73,6 +74,7 @@ void chRuntimeRegistry::detachQueue(chThreadQueue *queue)
     for (auto &entry : m_handlers) {
         if (entry.second.owner == queue) {
             entry.second.owner = nullptr;
+            entry.second.orphaned = true;
         }
     }
     for (auto it = m_timerOwners.begin(); it != m_timerOwners.end();) {
@@ -83,7 +85,7 @@ void chRuntimeRegistry::detachQueue(chThreadQueue *queue)
 
 chThreadQueue *chRuntimeRegistry::ownerForLocked(HandlerRecord &record)
 {
-    if (!record.owner) {
+    if (!record.owner && !record.orphaned) {
         if (chThreadLocal *current = chThreadLocal::current()) {
             record.owner = current->queue();
         }

@@ -54,6 +54,8 @@ private:
     {
         chMessageHandler *handler;
         chThreadQueue *owner;
+        // Its thread object is gone; it must not be adopted by another thread.
+        bool orphaned;
     };
     struct GroupMember
     {

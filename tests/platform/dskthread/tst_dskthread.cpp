@@ -362,6 +362,23 @@ private slots:
         delete r;
     }
 
+    void handlerOfADestroyedThreadIsNotAdopted()
+    {
+        auto worker = std::make_unique<Worker>();
+        QVERIFY(worker->Start());
+        std::unique_ptr<Recorder> r;
+        worker->runSync([&] { r.reset(new Recorder); });
+        QVERIFY(msgJoinMessageGroup("Orphans", r.get(), chMsgOp(&Recorder::onMessage)));
+        worker.reset();
+        // The test thread has a thread object, but the handler belongs to the one that is gone.
+        QVERIFY(!msgPostToHandler(r.get(), chMsgOp(&Recorder::onMessage), msgObject(1)));
+        QCOMPARE(msgBroadcastToGroup("Orphans", 703), 0);
+        chThreadTimer t;
+        QVERIFY(!t.SingleShot(0, r.get(), chMsgOp(&Recorder::onMessage)));
+        ui->DispatchQueuedMessage(20);
+        QCOMPARE(r->calls.load(), 0);
+    }
+
     void groupBroadcastAcrossThreads()
     {
         Worker a, b;
