@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -111,7 +112,17 @@ bool RegistryWatcher::startThread()
         etlModuleTrace(4, "W:dskregistry", "no inotify (%s); configuration files are polled",
                        std::strerror(errno));
     }
-    m_thread = std::thread(&RegistryWatcher::run, this);
+    try {
+        m_thread = std::thread(&RegistryWatcher::run, this);
+    } catch (const std::system_error &error) {
+        etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", error.what());
+        if (m_inotify >= 0) {
+            ::close(m_inotify);
+        }
+        ::close(m_wakeFd);
+        m_inotify = m_wakeFd = -1;
+        return false;
+    }
     return true;
 }
 
