@@ -14,6 +14,8 @@ constexpr int CH_QUEUE_QUIT = 0x8002;
 
 // A named message thread: a queue and timers, run on a thread of its own (Start/Stop) or attached to a
 // thread that runs another loop (AttachCurrentThread/DetachThread).
+// A subclass that overrides the loop's operations calls Stop() in its own destructor: by the time this
+// base destructor runs, the running loop could no longer reach the subclass's parts.
 class chThreadLocal : public chMessageHandler
 {
 public:
