@@ -9,6 +9,8 @@ public:
     chRegKey();
     ~chRegKey();
 
+    // Opening another value ends any listening to the previous one. False for an empty key or a file name
+    // that is absolute or climbs out of its folder.
     bool OpenKey(const std::string &file, const std::string &section, const std::string &key);
     bool IsOpen() const { return m_open; }
     int GetIntValue(int defaultValue) const;
