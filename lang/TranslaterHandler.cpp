@@ -203,7 +203,7 @@ void TranslaterHandler::retranslateWidget(QObject *widget)
         if (changed && !widget->children().contains(child)) {
             continue;
         }
-        if (child != nullptr && child->inherits("QWidget")) {
+        if (child != nullptr && child->isWidgetType()) {
             retranslateWidget(child);
         }
     }
