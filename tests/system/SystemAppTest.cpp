@@ -267,6 +267,18 @@ private slots:
         QCOMPARE(run.exitCode(), 0);
     }
 
+    void crashLeavesADumpInTheLogFolder()
+    {
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.start({}, "crash-after-ms=500"));
+        QVERIFY(run.wait(60000));
+        QVERIFY(run.crashed());
+        const QString logDir = run.dataDir() + "/tarn-desktop/log";
+        const QString pattern = QString("Corvane Daskor-*-(%1)-*.dmp").arg(run.pid());
+        QTRY_VERIFY_WITH_TIMEOUT(!QDir(logDir).entryList({pattern}, QDir::Files).isEmpty(), 30000);
+        QVERIFY(run.logTexts(run.pid()).contains("E:Crash fatal signal 11"));
+    }
+
     void secondInstanceEndsEarlyAndUninstallClosesTheFirst()
     {
         ProgramRun run(m_root, m_x.display());
