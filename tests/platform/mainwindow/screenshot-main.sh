@@ -1,19 +1,12 @@
 #!/bin/bash
 # Starts the built program on a private X display and saves a picture of its main window.
 # usage: screenshot-main.sh <build folder> <output.png> [language]
+# With CHECK=1 it also fails unless the picture is a window of at least 720x480 showing more than a
+# flat colour.
 set -euo pipefail
 build=$(cd "${1:?usage: $0 <build folder> <output.png> [language]}" && pwd)
 out=${2:?usage: $0 <build folder> <output.png> [language]}
 language=${3:-}
-
-display=
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
 
 work=$(mktemp -d)
 pids=()
@@ -24,10 +17,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and tells its number.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=":$display"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -1 "$work/display")"
 
 if command -v trayer >/dev/null; then
     trayer --edge bottom --align right --widthtype request --height 24 >/dev/null 2>&1 &
@@ -54,3 +49,9 @@ done
 sleep 1.5
 import -window "$window" "$out"
 echo "saved $out"
+if [ "${CHECK:-0}" = 1 ]; then
+    info=$(convert "$out" -format '%w %h %k' info:)
+    read -r width height colours <<<"$info"
+    echo "window ${width}x${height}, ${colours} colours"
+    [ "$width" -ge 720 ] && [ "$height" -ge 480 ] && [ "$colours" -gt 50 ] || { echo "the window looks empty" >&2; exit 1; }
+fi
