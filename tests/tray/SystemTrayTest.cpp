@@ -104,6 +104,7 @@ private slots:
         QCOMPARE(activated.parameterNames(), QList<QByteArray>{"reason"});
 
         SystemTray tray;
+        QScopedPointer<QMenu> menuOwner(tray.menu());
         QCOMPARE(tray.qt_metacast("SystemTray"), static_cast<void *>(&tray));
         QCOMPARE(tray.qt_metacast("QSystemTrayIcon"), static_cast<void *>(&tray));
         QCOMPARE(tray.qt_metacast(nullptr), nullptr);
