@@ -28,7 +28,7 @@ namespace {
 
 constexpr int kWindows = 50;
 constexpr int kWidgetsPerWindow = 100;
-constexpr int kRounds = 30;
+constexpr int kRounds = 60;
 
 class QtSideLabel : public QLabel
 {
