@@ -115,13 +115,18 @@ std::string CDumpServer::buildCommandLine(const std::string &watchdogPath, DWORD
 
 bool CDumpServer::OpenShareMemory()
 {
-    const std::string name = recordName(GetCurrentProcessId());
-    m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    // Opening again reuses what is held: a second handle would leak, and closing the first one
+    // would take the record's name away from the watchdog.
+    if (m_mapping == nullptr) {
+        const std::string name = recordName(GetCurrentProcessId());
+        m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+    }
     if (m_mapping == nullptr) {
         printStatus("open sharememory failed");
         return false;
     }
-    m_view = static_cast<int64_t *>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (m_view == nullptr)
+        m_view = static_cast<int64_t *>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (m_view == nullptr) {
         printStatus("map sharememory failed");
         return false;

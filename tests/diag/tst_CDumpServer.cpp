@@ -430,6 +430,28 @@ private slots:
         QCOMPARE(reader.value(), int64_t(0));
     }
 
+    void openingTwiceKeepsTheRecordTheWatchdogSees()
+    {
+        CDumpServer server;
+        StdoutCapture capture;
+        QVERIFY(server.OpenShareMemory());
+        RecordReader watchdog;
+        QVERIFY(watchdog.isOpen());
+        server.ClearTime();
+        QVERIFY(server.OpenShareMemory());
+        QCOMPARE(capture.finish(), QByteArray("open sharememory successopen sharememory success"));
+        // The second opening wrote into the same object the watchdog holds, through the same view.
+        QVERIFY(watchdog.value() > 0);
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray record = QByteArray::fromStdString(CDumpServer::recordName(GetCurrentProcessId()));
+        QCOMPARE(maps.readAll().count("/" + record + "\n"), 2); // the server's view and the watchdog's
+        server.ClearTime();
+        QCOMPARE(watchdog.value(), int64_t(0));
+        server.CloseShareMemory();
+        QVERIFY(!QFile::exists(ownRecordPath()));
+    }
+
     void heartbeatIsNeverSeenHalfWritten()
     {
         CDumpServer server;
