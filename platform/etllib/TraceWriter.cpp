@@ -318,6 +318,9 @@ void TraceWriter::write(const char *line, size_t length)
 
 void TraceWriter::writeCrashLine(int signalNumber)
 {
+    if (!accepts(3)) {
+        return;
+    }
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     // Civil date from days since the epoch (H. Hinnant's algorithm): localtime is not signal-safe.

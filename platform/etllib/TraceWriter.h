@@ -46,7 +46,8 @@ public:
 
     // Formats "YYYY-MM-DD hh:mm:ss.zzz <pid>:<tid> " into buffer (at least 64 bytes); returns its length.
     static size_t formatPrefix(char *buffer);
-    // Async-signal-safe: records that the process is dying of a signal, without taking the lock.
+    // Async-signal-safe: records at level 3 ("E:Crash") that the process is dying of a signal, without
+    // taking the lock.
     void writeCrashLine(int signalNumber);
 
     TraceWriter(const TraceWriter &) = delete;
