@@ -23,9 +23,20 @@
 
 namespace {
 
-std::mutex g_pathMutex;
-std::string g_docPath;
-std::string g_rootOverride;
+struct PathState
+{
+    std::mutex mutex;
+    std::string docPath;
+    std::string rootOverride;
+};
+
+// Never destroyed: threads may still trace, and so open the log below the document folder, while
+// static objects are torn down at exit.
+PathState &paths()
+{
+    static PathState *state = new PathState();
+    return *state;
+}
 
 std::string homeFolder()
 {
@@ -162,8 +173,8 @@ void etlHookCrashSignal()
 void etlSetAppDocPath(const std::string &path)
 {
     {
-        std::lock_guard<std::mutex> lock(g_pathMutex);
-        g_docPath = trimTrailingSeparators(path);
+        std::lock_guard<std::mutex> lock(paths().mutex);
+        paths().docPath = trimTrailingSeparators(path);
     }
     TraceWriter::instance().documentFolderChanged();
 }
@@ -171,9 +182,9 @@ void etlSetAppDocPath(const std::string &path)
 std::string etlGetAppDocPath()
 {
     {
-        std::lock_guard<std::mutex> lock(g_pathMutex);
-        if (!g_docPath.empty()) {
-            return g_docPath;
+        std::lock_guard<std::mutex> lock(paths().mutex);
+        if (!paths().docPath.empty()) {
+            return paths().docPath;
         }
     }
     return xdgFolder("XDG_DATA_HOME", ".local/share");
@@ -191,9 +202,9 @@ std::string etlGetExeFileName()
 std::string etlGetAppRootPath()
 {
     {
-        std::lock_guard<std::mutex> lock(g_pathMutex);
-        if (!g_rootOverride.empty()) {
-            return g_rootOverride;
+        std::lock_guard<std::mutex> lock(paths().mutex);
+        if (!paths().rootOverride.empty()) {
+            return paths().rootOverride;
         }
     }
     return pathRemoveLastPart(etlGetExeFileName());
@@ -211,8 +222,8 @@ std::string etlGetAppDataRootPath()
 
 void etlOverrideAppRootPath(const std::string &path)
 {
-    std::lock_guard<std::mutex> lock(g_pathMutex);
-    g_rootOverride = trimTrailingSeparators(path);
+    std::lock_guard<std::mutex> lock(paths().mutex);
+    paths().rootOverride = trimTrailingSeparators(path);
 }
 
 std::string pathRemoveLastPart(const std::string &path)

@@ -60,28 +60,38 @@ struct WinHandle
     std::shared_ptr<ProcessState> process;
 };
 
-std::mutex g_handleMutex;
-std::set<WinHandle *> g_handles;        // live handles, so a stale or foreign pointer is refused
-std::map<const void *, size_t> g_views; // base -> length of each mapped view
-std::vector<pid_t> g_unreapedChildren;  // children whose reaper thread could not be started
+struct HandleTable
+{
+    std::mutex mutex;
+    std::set<WinHandle *> handles;        // live handles, so a stale or foreign pointer is refused
+    std::map<const void *, size_t> views; // base -> length of each mapped view
+    std::vector<pid_t> unreapedChildren;  // children whose reaper thread could not be started
+};
+
+// Never destroyed, so handles can still be closed from destructors that run at exit.
+HandleTable &table()
+{
+    static HandleTable *handles = new HandleTable();
+    return *handles;
+}
 
 HANDLE registerHandle(WinHandle *handle)
 {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    g_handles.insert(handle);
+    std::lock_guard<std::mutex> lock(table().mutex);
+    table().handles.insert(handle);
     return handle;
 }
 
 // Removes the handle from the live set; the caller owns the object afterwards.
 WinHandle *takeHandle(HANDLE handle)
 {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    auto it = g_handles.find(static_cast<WinHandle *>(handle));
-    if (it == g_handles.end()) {
+    std::lock_guard<std::mutex> lock(table().mutex);
+    auto it = table().handles.find(static_cast<WinHandle *>(handle));
+    if (it == table().handles.end()) {
         return nullptr;
     }
     WinHandle *object = *it;
-    g_handles.erase(it);
+    table().handles.erase(it);
     return object;
 }
 
@@ -201,12 +211,12 @@ std::string resolveProgram(const std::string &program, bool exeFallback)
 
 void reapLeftovers()
 {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    for (auto it = g_unreapedChildren.begin(); it != g_unreapedChildren.end();) {
+    std::lock_guard<std::mutex> lock(table().mutex);
+    for (auto it = table().unreapedChildren.begin(); it != table().unreapedChildren.end();) {
         int status = 0;
         const pid_t result = waitpid(*it, &status, WNOHANG);
         if (result == *it || (result < 0 && errno == ECHILD)) {
-            it = g_unreapedChildren.erase(it);
+            it = table().unreapedChildren.erase(it);
         } else {
             ++it;
         }
@@ -231,8 +241,8 @@ void watchChild(const std::shared_ptr<ProcessState> &state)
             state->ended.notify_all();
         }).detach();
     } catch (...) {
-        std::lock_guard<std::mutex> lock(g_handleMutex);
-        g_unreapedChildren.push_back(state->pid);
+        std::lock_guard<std::mutex> lock(table().mutex);
+        table().unreapedChildren.push_back(state->pid);
     }
 }
 
@@ -318,9 +328,9 @@ HANDLE newProcessHandle(const std::shared_ptr<ProcessState> &state)
 
 std::shared_ptr<ProcessState> processOf(HANDLE handle)
 {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    auto it = g_handles.find(static_cast<WinHandle *>(handle));
-    if (it == g_handles.end() || (*it)->kind != HandleKind::Process) {
+    std::lock_guard<std::mutex> lock(table().mutex);
+    auto it = table().handles.find(static_cast<WinHandle *>(handle));
+    if (it == table().handles.end() || (*it)->kind != HandleKind::Process) {
         return nullptr;
     }
     return (*it)->process;
@@ -440,9 +450,9 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWOR
     int fd = -1;
     uint64_t size = 0;
     {
-        std::lock_guard<std::mutex> lock(g_handleMutex);
-        auto it = g_handles.find(static_cast<WinHandle *>(mapping));
-        if (it == g_handles.end() || (*it)->kind != HandleKind::Mapping) {
+        std::lock_guard<std::mutex> lock(table().mutex);
+        auto it = table().handles.find(static_cast<WinHandle *>(mapping));
+        if (it == table().handles.end() || (*it)->kind != HandleKind::Mapping) {
             SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -464,8 +474,8 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWOR
         SetLastError(errorFromErrno(errno));
         return nullptr;
     }
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    g_views[base] = length;
+    std::lock_guard<std::mutex> lock(table().mutex);
+    table().views[base] = length;
     return base;
 }
 
@@ -473,14 +483,14 @@ BOOL UnmapViewOfFile(LPCVOID base)
 {
     size_t length = 0;
     {
-        std::lock_guard<std::mutex> lock(g_handleMutex);
-        auto it = g_views.find(base);
-        if (it == g_views.end()) {
+        std::lock_guard<std::mutex> lock(table().mutex);
+        auto it = table().views.find(base);
+        if (it == table().views.end()) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
         length = it->second;
-        g_views.erase(it);
+        table().views.erase(it);
     }
     munmap(const_cast<void *>(base), length);
     return TRUE;
