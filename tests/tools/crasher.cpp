@@ -94,7 +94,8 @@ int main(int argc, char **argv)
 {
     if (argc != 2) {
         fprintf(stderr,
-                "usage: crasher segv|abort|exit|handled|recovered|threads|usr1|stop|sleep|stall|cleared\n");
+                "usage: crasher "
+                "segv|abort|exit|handled|recovered|threads|usr1|stop|sleep|stall|stall-twice|cleared\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -104,6 +105,14 @@ int main(int argc, char **argv)
     createHeartbeatRecord();
     // A hung program: the heartbeat was written once and is never renewed.
     if (mode == "stall") {
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        return 0;
+    }
+    // Hangs, comes back once with a fresh heartbeat, then hangs for good.
+    if (mode == "stall-twice") {
+        std::this_thread::sleep_for(std::chrono::seconds(5));
+        if (g_record != nullptr)
+            __atomic_store_n(g_record, static_cast<int64_t>(time(nullptr)), __ATOMIC_RELEASE);
         std::this_thread::sleep_for(std::chrono::seconds(60));
         return 0;
     }

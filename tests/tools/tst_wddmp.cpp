@@ -123,6 +123,25 @@ private slots:
         QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
     }
 
+    void aNewStallAfterRecoveryIsDumpedAgain()
+    {
+        const QString log = freshLogFolder(QStringLiteral("twice"));
+        ChildProcess target;
+        QVERIFY(target.start(crasherPath(), {QStringLiteral("stall-twice")}));
+        QTRY_VERIFY(QFile::exists(QStringLiteral("/dev/shm/") + recordName(target.pid())));
+        ChildProcess watchdog;
+        QVERIFY(startWatchdog(watchdog, target.pid(), log));
+        QTRY_COMPARE_WITH_TIMEOUT(dumps(log).size(), 1, 20000);
+        // The heartbeat comes back after 5 s and stops again: a second stall, a second dump.
+        QTRY_COMPARE_WITH_TIMEOUT(dumps(log).size(), 2, 30000);
+        target.signal(SIGTERM);
+        QVERIFY(target.wait(10000));
+        QVERIFY(watchdog.wait(10000));
+        QCOMPARE(watchdog.exitCode(), 0);
+        QCOMPARE(dumps(log).size(), 2);
+        QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
+    }
+
     void orderlyExitEndsTheWatch()
     {
         const QString log = freshLogFolder(QStringLiteral("cleared"));
