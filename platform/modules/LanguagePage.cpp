@@ -43,6 +43,8 @@ LanguagePage::LanguagePage(const ModuleHost *host, QWidget *parent)
     body()->addLayout(bar);
     body()->addStretch(1);
     connect(applyButton, &QPushButton::clicked, this, [this] { apply(); });
+    // After a switch, from here or elsewhere, the list shows the language in use.
+    connect(this, &cvWidget::langConfigChanged, this, [this] { select(lang_Current()); });
 }
 
 std::string LanguagePage::selectedLanguage() const

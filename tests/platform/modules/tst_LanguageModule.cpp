@@ -117,6 +117,14 @@ void LanguageModuleTest::listsEveryLanguageByItsOwnName()
     // The language in use is the one chosen.
     QCOMPARE(page.selectedLanguage(), lang_Current());
     QVERIFY(!page.select("Klingon"));
+
+    // A switch made elsewhere moves the choice along once the page hears of it.
+    const std::string before = lang_Current();
+    const std::string other = before == "French" ? "German" : "French";
+    QVERIFY(lang_SwitchTo(other));
+    page.dealLangConfigChanged();
+    QCOMPARE(page.selectedLanguage(), other);
+    QVERIFY(lang_SwitchTo(before));
 }
 
 void LanguageModuleTest::applyStoresThenBroadcasts703()
