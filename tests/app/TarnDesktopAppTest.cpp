@@ -120,6 +120,7 @@ public:
             etlOverrideAppRootPath(qgetenv("TARN_THEME_ROOT").toStdString());
             app.slotReloadTheme();
             std::fputs(app.application.styleSheet().toUtf8().constData(), stdout);
+            std::fprintf(stderr, "icon sizes %d\n", int(QApplication::windowIcon().availableSizes().size()));
             return 0;
         }
         std::fprintf(stderr, "unknown child mode %s\n", mode.constData());
@@ -651,6 +652,11 @@ private slots:
             QVERIFY(qss.open(QIODevice::WriteOnly));
             qss.write(QByteArray("QWidget#s") + scale + " { background-image: url(\"/common/bg.png\"); }\n");
         }
+        // The icon lies only below the drawable folder "1"; every scale takes it from there.
+        const QString icon = root.path() + "/resource/drawable/1/common/logo/main.ico";
+        QVERIFY(QDir().mkpath(root.path() + "/resource/drawable/1/common/logo"));
+        QVERIFY(QFile::copy(
+            qEnvironmentVariable("TARN_TEST_ROOT") + "/resource/drawable/1/common/logo/main.ico", icon));
         const ChildResult one = runChild(QStringLiteral("theme"), {}, {"TARN_THEME_ROOT=" + root.path()});
         QCOMPARE(one.exitCode, 0);
         QCOMPARE(QString::fromUtf8(one.out), "QWidget#s1 { background-image: url(\"" + root.path() +
@@ -660,6 +666,8 @@ private slots:
         QCOMPARE(two.exitCode, 0);
         QCOMPARE(QString::fromUtf8(two.out), "QWidget#s2 { background-image: url(\"" + root.path() +
                                                  "/resource/drawable/2/common/bg.png\"); }\n");
+        QVERIFY2(one.err.contains("icon sizes 8\n"), one.err.constData());
+        QVERIFY2(two.err.contains("icon sizes 8\n"), two.err.constData());
     }
 
     void reloadThemeTracesAndReplacesTheSheet()
