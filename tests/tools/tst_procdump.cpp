@@ -291,6 +291,33 @@ private slots:
         QVERIFY(QFile::exists(run.dump));
     }
 
+    void endingTheToolLetsTheProcessGo()
+    {
+        Run run;
+        run.dump = m_dir.path() + QStringLiteral("/ended.dmp");
+        QVERIFY(run.target.start(crasherPath(), {QStringLiteral("sleep")}));
+        QVERIFY(run.tool.start(procdumpPath(), dumpArguments(run.target.pid(), run.dump)));
+        QFile status(QStringLiteral("/proc/%1/status").arg(run.target.pid()));
+        QTRY_VERIFY([&] {
+            status.open(QIODevice::ReadOnly);
+            const bool traced = !status.readAll().contains("TracerPid:\t0\n");
+            status.close();
+            return traced;
+        }());
+        run.tool.signal(SIGTERM);
+        QVERIFY(run.tool.wait(10000));
+        QCOMPARE(run.tool.exitCode(), 0);
+        QVERIFY(!QFile::exists(run.dump));
+        // Untraced, still running, and a fault now is the process's own business.
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QVERIFY(status.readAll().contains("TracerPid:\t0\n"));
+        QVERIFY(!run.target.wait(200));
+        run.target.signal(SIGTERM);
+        QVERIFY(run.target.wait(10000));
+        QCOMPARE(run.target.termSignal(), SIGTERM);
+        QFile::remove(recordPath(run.target.pid()));
+    }
+
     void hangDumpLeavesTheProcessRunning()
     {
         ChildProcess target;

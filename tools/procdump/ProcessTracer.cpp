@@ -15,6 +15,8 @@ namespace {
 
 const long kOptions = PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC;
 
+volatile sig_atomic_t g_stopRequested = 0;
+
 bool isStopSignal(int signal)
 {
     return signal == SIGSTOP || signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU;
@@ -159,10 +161,19 @@ ProcessTracer::Reported ProcessTracer::handle(pid_t tid, int status, bool holdSt
     return Reported::Nothing;
 }
 
+void ProcessTracer::requestStop()
+{
+    g_stopRequested = 1;
+}
+
 ProcessTracer::Outcome ProcessTracer::run(bool stopOnFatal)
 {
     Outcome outcome;
     while (!m_threads.empty()) {
+        if (g_stopRequested) {
+            outcome.kind = Outcome::Interrupted;
+            return outcome;
+        }
         int status = 0;
         const pid_t tid = waitpid(-1, &status, __WALL);
         if (tid < 0) {

@@ -21,7 +21,8 @@ public:
         {
             Exited,     // every thread is gone
             AboutToDie, // `tid` stopped on the way to being killed by `signal`
-            Failed      // waiting on the process failed
+            Failed,     // waiting on the process failed
+            Interrupted // asked to let go (see requestStop)
         };
         Kind kind = Failed;
         pid_t tid = 0;
@@ -49,6 +50,8 @@ public:
     std::vector<pid_t> threads() const { return std::vector<pid_t>(m_threads.begin(), m_threads.end()); }
 
     static bool isFatalSignal(int signal);
+    // Async-signal-safe: makes run() return Interrupted at its next wake-up.
+    static void requestStop();
 
 private:
     enum class Reported

@@ -4,7 +4,9 @@
 #include "ProcdumpCommandLine.h"
 #include "ProcessTracer.h"
 
+#include <signal.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -34,6 +36,26 @@ bool writeDump(ProcessTracer &tracer, const std::string &path, pid_t first, int 
     return ok;
 }
 
+void onStopSignal(int)
+{
+    ProcessTracer::requestStop();
+    // Should the signal land just before the wait starts, this one ends the wait a second later.
+    alarm(1);
+}
+
+// Ending the tool (log-out, kill) must not take a signal from the process or leave it stopped:
+// the wait is interrupted and the process let go in an orderly way.
+void installStopHandlers()
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: the wait must return
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGALRM})
+        sigaction(signal, &action, nullptr);
+}
+
 // The heartbeat record of a process that did not close it would stay until the next reboot.
 void removeHeartbeatRecord(pid_t pid)
 {
@@ -52,6 +74,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    installStopHandlers();
     ProcessTracer tracer(command.pid);
     std::string error;
     if (!tracer.attach(&error)) {
@@ -75,6 +98,12 @@ int main(int argc, char **argv)
         tracer.resumeAll(outcome.tid, outcome.signal);
         // One dump only; from here on everything passes through until the process is gone.
         outcome = tracer.run(false);
+    }
+    if (outcome.kind == ProcessTracer::Outcome::Interrupted) {
+        tracer.stopAll(0);
+        tracer.detachAll();
+        fprintf(stderr, "procdump: stopped watching process %d\n", static_cast<int>(command.pid));
+        return result;
     }
     if (outcome.kind == ProcessTracer::Outcome::Failed) {
         fprintf(stderr, "procdump: lost track of process %d: %s\n", static_cast<int>(command.pid),
