@@ -115,6 +115,29 @@ class TraySystemTest : public QObject
         return XWindow();
     }
 
+    // Right-clicks the icon until its menu shows. Under Xvfb and trayer the first press after a menu was
+    // closed with Escape sometimes never reaches the icon (no trigger line is written); a second one does.
+    XWindow rightClickMenu(const XWindow &icon, const QString &mainId) const
+    {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            clickAt(icon.geometry.center(), 3);
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 3000) {
+                const XWindow menu = openMenu(mainId);
+                if (!menu.id.isEmpty()) {
+                    if (attempt > 0) {
+                        std::fprintf(stderr, "the menu opened on right click %d (%d trigger lines)\n",
+                                     attempt + 1, int(log().count("SystemTray Trigger")));
+                    }
+                    return menu;
+                }
+                QTest::qWait(100);
+            }
+        }
+        return XWindow();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -187,9 +210,8 @@ private slots:
         const XWindow main = find(false, "Corvane Connect");
 
         // The tray menu in English, for comparison.
-        clickAt(icon.geometry.center(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(!openMenu(main.id).id.isEmpty(), 5000);
-        const XWindow englishMenu = openMenu(main.id);
+        const XWindow englishMenu = rightClickMenu(icon, main.id);
+        QVERIFY(!englishMenu.id.isEmpty());
         const QImage englishMenuImage = grab(englishMenu.id);
         run("xdotool", {"key", "Escape"});
         QTRY_VERIFY_WITH_TIMEOUT(openMenu(main.id).id.isEmpty(), 5000);
@@ -213,9 +235,8 @@ private slots:
         const QImage germanBar = grab(main.id).copy(0, 0, 400, 30);
         QVERIFY2(germanBar != englishBar, "the menu bar still shows the same texts");
 
-        clickAt(icon.geometry.center(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(!openMenu(main.id).id.isEmpty(), 5000);
-        const XWindow germanMenu = openMenu(main.id);
+        const XWindow germanMenu = rightClickMenu(icon, main.id);
+        QVERIFY(!germanMenu.id.isEmpty());
         QVERIFY2(grab(germanMenu.id) != englishMenuImage, "the tray menu still shows the same texts");
         QVERIFY(germanMenu.geometry.width() >= englishMenu.geometry.width());
         run("xdotool", {"key", "Escape"});
@@ -226,9 +247,8 @@ private slots:
     {
         const XWindow icon = find(true);
         const XWindow main = find(false, "Corvane Connect");
-        clickAt(icon.geometry.center(), 3);
-        QTRY_VERIFY_WITH_TIMEOUT(!openMenu(main.id).id.isEmpty(), 5000);
-        const XWindow menu = openMenu(main.id);
+        const XWindow menu = rightClickMenu(icon, main.id);
+        QVERIFY(!menu.id.isEmpty());
         // Two entries: the second, "Quit", fills the lower half.
         clickAt(QPoint(menu.geometry.center().x(), menu.geometry.top() + menu.geometry.height() * 3 / 4));
         QVERIFY2(m_program.waitForFinished(15000), "the program did not end");
