@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,9 +37,15 @@ pid_t forkExec(const std::vector<QByteArray> &args, int keepFd, int stdoutFd)
     }
     argv.push_back(nullptr);
 
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
+        // A test that crashes must not leave its X server or tray host behind.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) {
+            _exit(127);
+        }
         const int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, STDIN_FILENO);
         dup2(stdoutFd >= 0 ? stdoutFd : devNull, STDOUT_FILENO);
