@@ -159,10 +159,12 @@ private slots:
         clock_gettime(CLOCK_MONOTONIC, &now);
         const uint64_t expected = uint64_t(now.tv_sec) * 1000 + uint64_t(now.tv_nsec) / 1000000;
         const DWORD first = GetTickCount();
-        QVERIFY(DWORD(first - DWORD(expected)) < 50);
+        // The counter may run up to one coarse tick (a few milliseconds) behind the precise clock.
+        const int32_t offset = int32_t(first - DWORD(expected));
+        QVERIFY2(offset > -50 && offset < 50, qPrintable(QString::number(offset)));
         usleep(120 * 1000);
         const DWORD elapsed = GetTickCount() - first;
-        QVERIFY2(elapsed >= 120 && elapsed < 2000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed >= 110 && elapsed < 2000, qPrintable(QString::number(elapsed)));
     }
 
     void apartmentRules()
