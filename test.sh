@@ -22,7 +22,7 @@ case "$mode" in
     ;;
   --tsan)
     scripts/build.sh build-tsan -DTARN_TSAN=ON -DTARN_BUILD_BENCH=OFF
-    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+    export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp"
     cd build-tsan && ctest --output-on-failure -j2 --timeout 600 -L threaded
     ;;
   *)
