@@ -2,16 +2,21 @@
 # Installs what is missing, builds and starts tarn-desktop.
 #   ./run.sh [program arguments]        start the program (on a private Xvfb with a tray host when
 #                                       there is no DISPLAY)
-#   ./run.sh --screenshot FILE [args]   start it on a private Xvfb, save a screenshot of the screen to
-#                                       FILE once the main window is up, and end it
+#   ./run.sh --screenshot FILE [args]   start it on a private Xvfb with private settings, save a
+#                                       screenshot of the screen to FILE once the main window is up,
+#                                       and close it again
 set -euo pipefail
 cd "$(dirname "$0")"
 
 shot=""
 if [ "${1:-}" = "--screenshot" ]; then
-  shot="${2:?usage: $0 --screenshot FILE}"
+  shot="${2:?usage: $0 --screenshot FILE [program arguments]}"
   shift 2
   case "$shot" in /*) ;; *) shot="$PWD/$shot" ;; esac
+  if [ ! -d "$(dirname "$shot")" ]; then
+    echo "run.sh: no folder $(dirname "$shot") for the screenshot" >&2
+    exit 2
+  fi
 fi
 
 scripts/install-deps.sh
@@ -19,36 +24,74 @@ scripts/build.sh build
 exe="$PWD/build/root/tarn-desktop"
 
 pids=()
+scratch=""
 cleanup() {
+  local p
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  if [ -n "$scratch" ]; then rm -rf "$scratch"; fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 if [ -z "${DISPLAY:-}" ] || [ -n "$shot" ]; then
-  disp=":$(( 90 + RANDOM % 100 ))"
-  while [ -e "/tmp/.X11-unix/X${disp#:}" ]; do disp=":$(( 90 + RANDOM % 100 ))"; done
-  Xvfb "$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  scratch="$(mktemp -d /tmp/tarn-run.XXXXXX)"
+  # Xvfb picks a free display itself and writes its number to the file.
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" >/dev/null 2>&1 &
   pids+=($!)
-  export DISPLAY="$disp"
-  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  trayer --edge top --align right --widthtype request --height 24 --transparent false --tint 0xdddddd >/dev/null 2>&1 &
+  for _ in $(seq 100); do
+    grep -q '^[0-9]' "$scratch/display" 2>/dev/null && break
+    sleep 0.1
+  done
+  if ! grep -q '^[0-9]' "$scratch/display" 2>/dev/null; then
+    echo "run.sh: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$(head -n1 "$scratch/display")"
+  trayer --edge top --align right --widthtype request --height 24 --transparent false --tint 0xdddddd \
+    >/dev/null 2>&1 &
   pids+=($!)
-  echo "tarn-desktop runs on the private display $DISPLAY (no DISPLAY was set)."
-  echo "  see it:  DISPLAY=$DISPLAY import -window root screen.png   (or ./run.sh --screenshot FILE)"
-  echo "  end it:  press Ctrl+C here, or choose Quit in the tray menu"
+  for _ in $(seq 50); do
+    xdotool search --class trayer >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  if [ -z "$shot" ]; then
+    echo "tarn-desktop runs on the private display $DISPLAY (no DISPLAY was set)."
+    echo "  see it:  DISPLAY=$DISPLAY import -window root screen.png"
+    echo "  end it:  press Ctrl+C here, or run: DISPLAY=$DISPLAY $exe uninstall"
+  fi
 fi
 
 if [ -n "$shot" ]; then
+  # Private settings and runtime folder: a screenshot never meets the user's running instance, log or
+  # configuration.
+  export HOME="$scratch/home"
+  export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_RUNTIME_DIR="$scratch/run"
+  mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
   "$exe" "$@" &
   app=$!
   pids+=($app)
-  for _ in $(seq 100); do
-    xdotool search --onlyvisible --name "Corvane Connect" >/dev/null 2>&1 && break
+  shown=0
+  for _ in $(seq 200); do
+    if xdotool search --onlyvisible --name "Corvane Connect" >/dev/null 2>&1; then shown=1; break; fi
+    kill -0 "$app" 2>/dev/null || break
     sleep 0.1
   done
+  if [ "$shown" -ne 1 ]; then
+    echo "run.sh: the main window did not appear; no screenshot taken" >&2
+    exit 1
+  fi
   sleep 1.5
   import -window root "$shot"
   echo "screenshot saved to $shot"
+  # A second start with "uninstall" asks the running program to close through its normal teardown.
+  "$exe" uninstall >/dev/null 2>&1 || true
+  for _ in $(seq 100); do
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
   exit 0
 fi
 
