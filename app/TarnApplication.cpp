@@ -7,12 +7,39 @@
 #include <QMetaObject>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 std::atomic<TarnApplication::TickSource> g_tickSource{&GetTickCount};
+
+bool hasValue(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
 }
 
-TarnApplication::TarnApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+// Without any display Qt aborts with advice to reinstall, which sends users the wrong way; say what is
+// missing and end plainly instead. A platform chosen explicitly is left to Qt.
+int &checkDisplay(int &argc, char **argv)
+{
+    if (hasValue("QT_QPA_PLATFORM") || hasValue("DISPLAY") || hasValue("WAYLAND_DISPLAY")) {
+        return argc;
+    }
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return argc;
+        }
+    }
+    std::fputs(
+        "tarn-desktop: cannot start: no display (DISPLAY is not set). Start it from a desktop session.\n",
+        stderr);
+    std::exit(1);
+}
+} // namespace
+
+TarnApplication::TarnApplication(int &argc, char **argv) : QApplication(checkDisplay(argc, argv), argv) {}
 
 TarnApplication::~TarnApplication() = default;
 

@@ -1,0 +1,154 @@
+#include "ProgramProcesses.h"
+#include "ProgramRun.h"
+#include "XServer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QtTest>
+
+#include <signal.h>
+
+namespace {
+
+QString recordPath(qint64 pid)
+{
+    return QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid);
+}
+
+bool waitUntilMissing(const QString &path, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (QFile::exists(path) && clock.elapsed() < ms) {
+        QThread::msleep(20);
+    }
+    return !QFile::exists(path);
+}
+
+} // namespace
+
+// kill -9 at random moments of bring-up and teardown; after each, a normal start must run to its
+// orderly end whatever the killed process left behind.
+class KillTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    XServer m_x;
+    QString m_root;
+    QRandomGenerator m_random;
+    int m_killedLive = 0;
+    int m_withDumpTool = 0;
+
+    // Kills the running process; returns false (with the reason in *why) when anything it leaves
+    // behind is not cleaned up.
+    bool killAndCheck(ProgramRun &run, QString *why)
+    {
+        const qint64 pid = run.pid();
+        const QList<qint64> watchers = ProgramProcesses::watchersOf(pid);
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        if (!run.wait(30000)) {
+            *why = QStringLiteral("process %1 did not end after kill -9").arg(pid);
+            return false;
+        }
+        if (run.crashed()) {
+            ++m_killedLive;
+        }
+        // A watcher may have been starting at the moment of the kill.
+        const QList<qint64> all = watchers + ProgramProcesses::watchersOf(pid);
+        if (!ProgramProcesses::waitUntilGone(all, 30000)) {
+            *why = QStringLiteral("a dump tool or watchdog outlived its killed target %1").arg(pid);
+            return false;
+        }
+        if (!watchers.isEmpty()) {
+            ++m_withDumpTool;
+            if (!waitUntilMissing(recordPath(pid), 10000)) {
+                *why = QStringLiteral("heartbeat record of killed %1 left behind while the dump tool ran")
+                           .arg(pid);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void normalStartSucceeds(ProgramRun &run)
+    {
+        QVERIFY(run.start({}, QStringLiteral("quit-after-ms=200")));
+        QVERIFY2(run.wait(60000), run.standardError().constData());
+        QVERIFY2(!run.crashed(), run.standardError().constData());
+        QCOMPARE(run.exitCode(), 0);
+        const QStringList texts = run.logTexts(run.pid());
+        QVERIFY2(texts.contains(QStringLiteral("N:Demo stop service")), qPrintable(texts.join('\n')));
+        QVERIFY(waitUntilMissing(recordPath(run.pid()), 10000));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_root = qEnvironmentVariable("TARN_ROOT_DIR");
+        QVERIFY2(QFile::exists(m_root + "/tarn-desktop"), qPrintable("no program in " + m_root));
+        QVERIFY2(QFile::exists(m_root + "/libtestability.so"), "the test library is not in the root");
+        QVERIFY2(m_x.start(), qPrintable(m_x.error()));
+        bool given = false;
+        quint32 seed = qEnvironmentVariableIntValue("TARN_FAULT_SEED", &given);
+        if (!given) {
+            seed = static_cast<quint32>(QDateTime::currentMSecsSinceEpoch());
+        }
+        m_random.seed(seed);
+        qInfo("random delays from seed %u (set TARN_FAULT_SEED to repeat)", seed);
+    }
+    void cleanupTestCase() { m_x.stop(); }
+
+    void killDuringBringUp()
+    {
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.isValid());
+        m_killedLive = 0;
+        for (int round = 0; round < 12; ++round) {
+            // The last rounds come close to zero, when the process has barely been created.
+            const int delay = round >= 10 ? m_random.bounded(5) : m_random.bounded(1500);
+            QVERIFY(run.start({}, QStringLiteral("quit-after-ms=30000")));
+            QThread::msleep(static_cast<unsigned long>(delay));
+            QString why;
+            QVERIFY2(killAndCheck(run, &why), qPrintable(QStringLiteral("after %1 ms: ").arg(delay) + why));
+            normalStartSucceeds(run);
+            if (QTest::currentTestFailed()) {
+                qWarning("normal start failed after a kill at %d ms", delay);
+                return;
+            }
+        }
+        // Every kill hit a live process: the program never ends before its quit on its own.
+        QCOMPARE(m_killedLive, 12);
+        qInfo("%d of 12 kills came while the dump tool ran", m_withDumpTool);
+    }
+
+    void killDuringTeardown()
+    {
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.isValid());
+        QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
+        m_killedLive = 0;
+        for (int round = 0; round < 8; ++round) {
+            const int quitAfter = 300;
+            QFile::remove(run.outputFile());
+            QVERIFY(run.start({}, QStringLiteral("ready,quit-after-ms=%1").arg(quitAfter)));
+            QVERIFY2(ProgramProcesses::waitForLine(run, "ready", 60000), run.output().constData());
+            // Around the quit: some kills land just before it, most in or right after the teardown.
+            const int delay = quitAfter - 60 + m_random.bounded(160);
+            QThread::msleep(static_cast<unsigned long>(delay));
+            QString why;
+            QVERIFY2(killAndCheck(run, &why), qPrintable(QStringLiteral("after %1 ms: ").arg(delay) + why));
+            normalStartSucceeds(run);
+            if (QTest::currentTestFailed()) {
+                qWarning("normal start failed after a teardown kill at %d ms", delay);
+                return;
+            }
+        }
+        qInfo("%d of 8 teardown kills hit a live process", m_killedLive);
+    }
+};
+
+QTEST_GUILESS_MAIN(KillTest)
+#include "KillTest.moc"
