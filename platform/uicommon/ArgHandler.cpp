@@ -169,6 +169,40 @@ bool ArgHandler::isValidText(const QByteArray &utf8)
     return true;
 }
 
+ArgHandler::Frame ArgHandler::takeFrame(QByteArray &buffer, QByteArray &payload, quint32 *length)
+{
+    payload.clear();
+    if (buffer.size() < 4)
+        return Frame::Incomplete;
+    const quint32 announced = qFromBigEndian<quint32>(buffer.constData());
+    if (length)
+        *length = announced;
+    if (announced == 0 || announced > static_cast<quint32>(kMaxTextBytes))
+        return Frame::BadLength;
+    if (static_cast<quint32>(buffer.size()) - 4 < announced)
+        return Frame::Incomplete;
+    QByteArray text = buffer.mid(4, static_cast<int>(announced));
+    buffer.remove(0, static_cast<int>(4 + announced));
+    if (!isValidText(text))
+        return Frame::BadText;
+    payload = text;
+    return Frame::Text;
+}
+
+QString ArgHandler::frameText(const QByteArray &payload)
+{
+    // QString::fromUtf8(QByteArray) ends at the first NUL, and every form of it drops a leading byte order
+    // mark; the sender's text must arrive whole.
+    static const char bom[] = "\xEF\xBB\xBF";
+    QString text;
+    int at = 0;
+    while (payload.size() - at >= 3 && memcmp(payload.constData() + at, bom, 3) == 0) {
+        text += QChar(0xFEFF);
+        at += 3;
+    }
+    return text + QString::fromUtf8(payload.constData() + at, payload.size() - at);
+}
+
 void ArgHandler::setArg(const QString &text)
 {
     const QByteArray payload = text.toUtf8();
@@ -341,24 +375,24 @@ bool ArgHandler::Private::readFrames(Connection *connection)
     bool keep = true;
     while (keep && socket->bytesAvailable() > 0) {
         connection->buffer += socket->read(kMaxTextBytes + 4 - connection->buffer.size());
-        while (connection->buffer.size() >= 4) {
-            const quint32 length = qFromBigEndian<quint32>(connection->buffer.constData());
-            if (length == 0 || length > static_cast<quint32>(kMaxTextBytes)) {
+        for (;;) {
+            QByteArray payload;
+            quint32 length = 0;
+            const Frame frame = takeFrame(connection->buffer, payload, &length);
+            if (frame == Frame::Incomplete)
+                break;
+            if (frame == Frame::BadLength) {
                 etlModuleTrace(4, kTagW, "relay frame of %u bytes dropped (1 to %d allowed)", length,
                                kMaxTextBytes);
                 keep = false;
                 break;
             }
-            if (static_cast<quint32>(connection->buffer.size()) < 4 + length)
-                break;
-            const QByteArray payload = connection->buffer.mid(4, static_cast<int>(length));
-            connection->buffer.remove(0, static_cast<int>(4 + length));
-            if (!isValidText(payload)) {
+            if (frame == Frame::BadText) {
                 etlModuleTrace(4, kTagW, "relay frame of %u bytes is not valid UTF-8; dropped", length);
                 keep = false;
                 break;
             }
-            texts << QString::fromUtf8(payload);
+            texts << frameText(payload);
             if (++connection->frames >= kMaxFramesPerConnection) {
                 keep = false;
                 break;

@@ -27,6 +27,20 @@ public:
     // no surrogates, nothing above U+10FFFF).
     static bool isValidText(const QByteArray &utf8);
 
+    // What the front of a receive buffer holds.
+    enum class Frame
+    {
+        Incomplete, // more bytes are needed; the buffer is left as it is
+        Text,       // a whole valid frame: its payload is taken off the buffer
+        BadLength,  // the announced length is 0 or above kMaxTextBytes
+        BadText,    // the payload is not acceptable text; the frame is taken off the buffer
+    };
+    // Reads one frame (4-byte big-endian length, then the payload) off the front of the buffer. length
+    // receives the announced length once the 4 length bytes are there.
+    static Frame takeFrame(QByteArray &buffer, QByteArray &payload, quint32 *length = nullptr);
+    // The text of an accepted payload with every character kept, NULs and a leading U+FEFF included.
+    static QString frameText(const QByteArray &payload);
+
     // Limits of the relay, shared by both ends.
     static constexpr int kMaxTextBytes = 4096;
     static constexpr int kReadTimeoutMs = 2000;

@@ -105,6 +105,7 @@ private slots:
 
     void validTextRules_data();
     void validTextRules();
+    void frameReader();
 
     // In this order: the relay is brought up step by step.
     void setArgWithoutListenerReturnsAtOnce();
@@ -184,6 +185,47 @@ void TestArgHandler::validTextRules()
     QFETCH(QByteArray, bytes);
     QFETCH(bool, valid);
     QCOMPARE(ArgHandler::isValidText(bytes), valid);
+}
+
+void TestArgHandler::frameReader()
+{
+    QByteArray payload("stale");
+    quint32 length = 99;
+
+    QByteArray buffer("\0\0\0", 3);
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload, &length), ArgHandler::Frame::Incomplete);
+    QCOMPARE(buffer.size(), 3);
+    QVERIFY(payload.isEmpty());
+
+    buffer = frame("abcdef").left(7);
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload, &length), ArgHandler::Frame::Incomplete);
+    QCOMPARE(length, 6u);
+    QCOMPARE(buffer, frame("abcdef").left(7));
+
+    buffer = frame("one") + frame("two") + QByteArray("\0", 1);
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload), ArgHandler::Frame::Text);
+    QCOMPARE(payload, QByteArray("one"));
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload), ArgHandler::Frame::Text);
+    QCOMPARE(payload, QByteArray("two"));
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload), ArgHandler::Frame::Incomplete);
+    QCOMPARE(buffer, QByteArray("\0", 1));
+
+    for (quint32 bad : {0u, 4097u, 0x80000000u, 0xFFFFFFFFu}) {
+        buffer = frame(QByteArray(8, 'x'), bad);
+        QCOMPARE(ArgHandler::takeFrame(buffer, payload, &length), ArgHandler::Frame::BadLength);
+        QCOMPARE(length, bad);
+        QCOMPARE(buffer.size(), 12);
+    }
+
+    buffer = frame(QByteArray(4096, 'x'));
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload), ArgHandler::Frame::Text);
+    QCOMPARE(payload.size(), 4096);
+    QVERIFY(buffer.isEmpty());
+
+    buffer = frame("\xC0\xAF") + frame("ok");
+    QCOMPARE(ArgHandler::takeFrame(buffer, payload), ArgHandler::Frame::BadText);
+    QVERIFY(payload.isEmpty());
+    QCOMPARE(buffer, frame("ok"));
 }
 
 void TestArgHandler::setArgWithoutListenerReturnsAtOnce()
@@ -307,6 +349,11 @@ void TestArgHandler::roundTrip()
     expectOnly("CloseApp");
     expectOnly(QString::fromUtf8("Gr\xC3\xBC\xC3\x9F"
                                  "e \xE2\x9C\x93 \xF0\x9D\x84\x9E"));
+    // Texts arrive whole: embedded NULs and a leading U+FEFF are characters like any other.
+    expectOnly(QString::fromUtf8("Set\0TopLastApp", 14));
+    expectOnly(QString(QChar(0)) + "x");
+    expectOnly(QString(QChar(0xFEFF)));
+    expectOnly(QString(QChar(0xFEFF)) + QChar(0xFEFF) + "CloseApp");
 }
 
 void TestArgHandler::sizeLimits()
