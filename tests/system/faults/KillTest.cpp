@@ -17,6 +17,38 @@ QString recordPath(qint64 pid)
     return QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid);
 }
 
+QString logFile(const ProgramRun &run)
+{
+    return run.dataDir() + QStringLiteral("/tarn-desktop/log/tarn-desktop.log");
+}
+
+// Watches the log from the given size on for a line of the running process with the given text.
+bool waitForLogText(const ProgramRun &run, qint64 from, const QByteArray &text, int ms)
+{
+    const QByteArray marker = ' ' + QByteArray::number(run.pid()) + ':';
+    QFile file(logFile(run));
+    QByteArray seen;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        if (!file.isOpen() && !file.open(QIODevice::ReadOnly)) {
+            QThread::usleep(200);
+            continue;
+        }
+        if (file.size() > from + seen.size()) {
+            file.seek(from + seen.size());
+            seen += file.readAll();
+            for (const QByteArray &line : seen.split('\n')) {
+                if (line.contains(marker) && line.endsWith(text)) {
+                    return true;
+                }
+            }
+        }
+        QThread::usleep(200);
+    }
+    return false;
+}
+
 bool waitUntilMissing(const QString &path, int ms)
 {
     QElapsedTimer clock;
@@ -44,10 +76,10 @@ private:
 
     // Kills the running process; returns false (with the reason in *why) when anything it leaves
     // behind is not cleaned up.
-    bool killAndCheck(ProgramRun &run, QString *why)
+    bool killAndCheck(ProgramRun &run, QString *why, const QList<qint64> *known = nullptr)
     {
         const qint64 pid = run.pid();
-        const QList<qint64> watchers = ProgramProcesses::watchersOf(pid);
+        const QList<qint64> watchers = known ? *known : ProgramProcesses::watchersOf(pid);
         ::kill(static_cast<pid_t>(pid), SIGKILL);
         if (!run.wait(30000)) {
             *why = QStringLiteral("process %1 did not end after kill -9").arg(pid);
@@ -131,15 +163,20 @@ private slots:
         QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
         m_killedLive = 0;
         for (int round = 0; round < 8; ++round) {
-            const int quitAfter = 300;
             QFile::remove(run.outputFile());
-            QVERIFY(run.start({}, QStringLiteral("ready,quit-after-ms=%1").arg(quitAfter)));
+            const qint64 logSize = QFileInfo(logFile(run)).size();
+            QVERIFY(run.start({}, QStringLiteral("ready,quit-after-ms=400")));
+            // Looking for the watchers takes longer than the teardown, so it comes first.
             QVERIFY2(ProgramProcesses::waitForLine(run, "ready", 60000), run.output().constData());
-            // Around the quit: some kills land just before it, most in or right after the teardown.
-            const int delay = quitAfter - 60 + m_random.bounded(160);
-            QThread::msleep(static_cast<unsigned long>(delay));
+            const QList<qint64> watchers = ProgramProcesses::watchersOf(run.pid());
+            // The teardown lasts a few milliseconds: the kill follows its first log line closely.
+            QVERIFY2(waitForLogText(run, logSize, "D:Modules NotificationMgr_UnInit", 60000),
+                     "the teardown never began");
+            const int delay = m_random.bounded(4);
+            QThread::usleep(static_cast<unsigned long>(delay) * 1000 + m_random.bounded(1000));
             QString why;
-            QVERIFY2(killAndCheck(run, &why), qPrintable(QStringLiteral("after %1 ms: ").arg(delay) + why));
+            QVERIFY2(killAndCheck(run, &why, &watchers),
+                     qPrintable(QStringLiteral("after %1 ms: ").arg(delay) + why));
             normalStartSucceeds(run);
             if (QTest::currentTestFailed()) {
                 qWarning("normal start failed after a teardown kill at %d ms", delay);
@@ -147,6 +184,7 @@ private slots:
             }
         }
         qInfo("%d of 8 teardown kills hit a live process", m_killedLive);
+        QVERIFY2(m_killedLive > 0, "every kill came after the process had ended: none tested a teardown");
     }
 };
 

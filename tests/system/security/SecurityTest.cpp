@@ -175,8 +175,15 @@ private slots:
         }
         QVERIFY2(!socketPath.isEmpty(), "no relay socket in the runtime folder");
 
-        const QString logFile = run.dataDir() + "/tarn-desktop/log/tarn-desktop.log";
+        const QString logDir = run.dataDir() + "/tarn-desktop/log";
+        const QString logFile = logDir + "/tarn-desktop.log";
         QCOMPARE(octal(nodeOf(logFile).mode), octal(0600));
+        QCOMPARE(octal(nodeOf(logDir).mode & 077), octal(0));
+        for (const QFileInfo &entry : QDir(logDir).entryInfoList(QDir::AllEntries | QDir::System |
+                                                                 QDir::Hidden | QDir::NoDotAndDotDot)) {
+            const Node node = nodeOf(entry.filePath());
+            QVERIFY2((node.mode & 077) == 0, qPrintable(entry.filePath() + " has mode " + octal(node.mode)));
+        }
         const QString record = QString("/dev/shm/wddmpsharememory%1").arg(run.pid());
         const Node recordNode = nodeOf(record);
         QCOMPARE(octal(recordNode.mode), octal(0600));
@@ -198,6 +205,27 @@ private slots:
         QVERIFY2(run.wait(30000), "the instance did not close on request");
         QCOMPARE(run.exitCode(), 0);
         QVERIFY(!QFile::exists(record));
+    }
+
+    void runtimeFolderOfAnotherUserIsRefused()
+    {
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.isValid());
+        QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
+        // Another user got there first with a folder everyone may write to.
+        const QString planted = run.home() + "/run/tarn-desktop";
+        QVERIFY(QDir().mkdir(planted));
+        QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0777) == 0);
+        QVERIFY(::chown(QFile::encodeName(planted).constData(), 65534, 65534) == 0);
+        QVERIFY(run.start({}, "ready,quit-after-ms=600"));
+        QVERIFY2(run.wait(60000), run.standardError().constData());
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY2(run.output().contains("ready\n"), run.output().constData());
+        // Nothing of the program (registration, relay socket) went into the other user's folder.
+        QCOMPARE(
+            QDir(planted).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList());
+        QVERIFY(!run.logTexts(run.pid()).filter("refused").isEmpty());
     }
 
     void startsNoShell()
