@@ -73,6 +73,7 @@ private:
     QRandomGenerator m_random;
     int m_killedLive = 0;
     int m_withDumpTool = 0;
+    QStringList m_leftRecords;
 
     // Kills the running process; returns false (with the reason in *why) when anything it leaves
     // behind is not cleaned up.
@@ -102,6 +103,9 @@ private:
                 return false;
             }
         }
+        // Killed before its dump tool ran, nothing is left to remove the record; the next start must
+        // not mind it, but the test does not leave it lying around.
+        m_leftRecords << recordPath(pid);
         return true;
     }
 
@@ -131,7 +135,13 @@ private slots:
         m_random.seed(seed);
         qInfo("random delays from seed %u (set TARN_FAULT_SEED to repeat)", seed);
     }
-    void cleanupTestCase() { m_x.stop(); }
+    void cleanupTestCase()
+    {
+        m_x.stop();
+        for (const QString &path : qAsConst(m_leftRecords)) {
+            QFile::remove(path);
+        }
+    }
 
     void killDuringBringUp()
     {
