@@ -2,7 +2,8 @@
 // read the way FuzzedDataProvider reads strings: a backslash and any other byte end one). The file text is
 // written as the user's "system.ini", the installation's "version.ini" and a profile "UserData.ini"; all
 // three must give the same answers as the text parsed in memory, and the writer must either keep the
-// profile as it was or change only the one value.
+// profile as it was or change only the one value. A user copy over an installation copy that has the key
+// checks which of them wins.
 
 #include "ETLLib.h"
 #include "FuzzCheck.h"
@@ -152,6 +153,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int y = etlGetRegistryInt(file, section, key, INT_MAX);
         FUZZ_CHECK(isInt ? (x == expected && y == expected) : (x == INT_MIN && y == INT_MAX));
     }
+    // The user's copy overrides the installation's only where it has the key (for integers: a whole one).
+    const std::string fallbackText = "[" + section + "]\n" + key + "=-77\n";
+    FUZZ_CHECK(writeFile(RegistryStore::userFile("override.ini"), text));
+    FUZZ_CHECK(writeFile(RegistryStore::installFile("override.ini"), fallbackText));
+    std::string fallback;
+    const bool hasFallback = IniFile::lookup(fallbackText, section, key, fallback);
+    const std::string merged = etlGetRegistryString("override.ini", section, key, "\x01");
+    FUZZ_CHECK(merged == (found ? inMemory : hasFallback ? fallback : "\x01"));
+    int userInt = 0, fallbackInt = 0;
+    const bool userIsInt = found && wholeInt(inMemory, userInt);
+    const bool fallbackIsInt = hasFallback && wholeInt(fallback, fallbackInt);
+    const int mergedInt = etlGetRegistryInt("override.ini", section, key, INT_MAX);
+    FUZZ_CHECK(mergedInt == (userIsInt ? userInt : fallbackIsInt ? fallbackInt : INT_MAX));
+
     const std::string profileValue = etlGetProfileString(g_profile, section, key, "\x01");
     FUZZ_CHECK(found ? profileValue == inMemory : profileValue == "\x01");
 
