@@ -166,6 +166,16 @@ private slots:
     // Nothing test-only ships, and nothing in the tree can be changed by another user.
     void nothingExtraNothingWritableByOthers()
     {
+        QStringList top =
+            QDir(m_prefix.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QCOMPARE(top, QStringList({"bin", "lib", "share"}));
+        QCOMPARE(QDir(m_prefix.filePath("share")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({"applications", "icons"}));
+        QStringList root = QDir(m_root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        root.sort();
+        QCOMPARE(root, QStringList({"config", "libNetworkD.so", "libTraceD.so", "procdump", "resource",
+                                    "tarn-desktop", "wddmp.exe"}));
+
         const QStringList all = filesBelow(m_prefix.path());
         QVERIFY(!all.isEmpty());
         for (const QString &file : all) {
