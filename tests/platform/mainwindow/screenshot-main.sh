@@ -20,7 +20,7 @@ trap cleanup EXIT
 # Xvfb picks a free display itself and tells its number.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+for _ in $(seq 400); do [ -s "$work/display" ] && break; sleep 0.05; done
 [ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -1 "$work/display")"
 
@@ -39,8 +39,9 @@ fi
 "$build/root/tarn-desktop" >"$work/program.log" 2>&1 &
 pids+=($!)
 
+# A loaded machine (tests run in parallel) can take many seconds to bring the window up.
 window=
-for _ in $(seq 100); do
+for _ in $(seq 400); do
     window=$(xdotool search --onlyvisible --name '^Corvane Connect$' 2>/dev/null | head -1 || true)
     [ -n "$window" ] && break
     sleep 0.1
