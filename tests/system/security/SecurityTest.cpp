@@ -112,6 +112,22 @@ private:
         }
     }
 
+    // Output of xdotool on the private display.
+    QString xdotool(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_x.display());
+        process.setProcessEnvironment(env);
+        process.start("xdotool", arguments);
+        if (!process.waitForFinished(20000)) {
+            process.kill();
+            process.waitForFinished(3000);
+            return QString();
+        }
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -189,7 +205,33 @@ private slots:
         QCOMPARE(octal(recordNode.mode), octal(0600));
         QCOMPARE(recordNode.owner, me);
 
-        const QStringList arguments = {socketPath, QString("/wddmpsharememory%1").arg(run.pid()), logFile};
+        // The profile is written when the user changes a setting: turn on automatic answering on the
+        // soft-phone page, reached through the Settings menu of the main window (at scale 1 under Xvfb).
+        const QString window =
+            xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(run.pid())})
+                .split('\n')
+                .value(0);
+        QVERIFY2(!window.isEmpty(), "the main window is not on the display");
+        const QString profile = run.configDir() + "/tarn-desktop/Config/UserData.ini";
+        QVERIFY(!QFile::exists(profile));
+        // A slow machine may show the menu after the click meant for it; then the round is repeated.
+        for (int round = 0; round < 3 && !QFile::exists(profile); ++round) {
+            for (const QPoint &at : {QPoint(98, 15), QPoint(149, 76), QPoint(289, 322)}) {
+                xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()),
+                         "click", "1"});
+                QTest::qWait(400 * (round + 1));
+            }
+            QTest::qWaitFor([&] { return QFile::exists(profile); }, 3000);
+        }
+        QVERIFY2(QFile::exists(profile), "the soft-phone setting did not reach the profile");
+        QFile profileFile(profile);
+        QVERIFY(profileFile.open(QIODevice::ReadOnly));
+        QVERIFY2(profileFile.readAll().contains("bAutoAnswer=1"), "the profile holds something else");
+        QCOMPARE(octal(nodeOf(profile).mode), octal(0600));
+        QCOMPARE(octal(nodeOf(QFileInfo(profile).path()).mode & 077), octal(0));
+
+        const QStringList arguments = {socketPath, QString("/wddmpsharememory%1").arg(run.pid()), logFile,
+                                       profile};
         // The same user reaches everything, which shows the probe can tell.
         const QMap<QString, int> own = probe({}, m_probe, arguments);
         QCOMPARE(own.value("connect", -1), 0);
@@ -199,6 +241,8 @@ private slots:
         QCOMPARE(other.value("connect", -1), EACCES);
         QCOMPARE(other.value("record", -1), EACCES);
         QCOMPARE(other.value("read " + logFile, -1), EACCES);
+        QCOMPARE(own.value("read " + profile, -1), 0);
+        QCOMPARE(other.value("read " + profile, -1), EACCES);
 
         // A relay client that connected and sent nothing did not stop the instance from closing.
         QCOMPARE(run.runOther({"uninstall"}, QString()), 255);
