@@ -221,7 +221,9 @@ private slots:
                          "click", "1"});
                 QTest::qWait(400 * (round + 1));
             }
-            QTest::qWaitFor([&] { return QFile::exists(profile); }, 3000);
+            if (QTest::qWaitFor([&] { return QFile::exists(profile); }, 3000)) {
+                break;
+            }
         }
         QVERIFY2(QFile::exists(profile), "the soft-phone setting did not reach the profile");
         QFile profileFile(profile);
