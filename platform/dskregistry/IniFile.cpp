@@ -335,7 +335,14 @@ bool IniFile::edit(const std::string &text, const std::string &section, const st
         if (at > 0 && !lines[at - 1].empty() && lines[at - 1].back() != '\n') {
             lines[at - 1] += newline;
         }
-        lines.insert(lines.begin() + static_cast<long>(at), entry + newline);
+        std::string added = entry + newline;
+        // A line put before the first one takes over the byte order mark, which only counts at the very
+        // start: left behind, it would turn the old first line into a different one.
+        if (at == 0 && !lines.empty() && lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            lines[0].erase(0, 3);
+            added.insert(0, "\xEF\xBB\xBF");
+        }
+        lines.insert(lines.begin() + static_cast<long>(at), added);
     } else {
         if (!lines.empty() && !lines.back().empty() && lines.back().back() != '\n') {
             lines.back() += newline;

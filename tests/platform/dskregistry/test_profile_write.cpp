@@ -98,6 +98,23 @@ private slots:
         QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("\xEF\xBB\xBF[A]\r\nk=2\r\nj=3\r\n"));
     }
 
+    // A key outside every section goes before the first line; the byte order mark must stay first.
+    void keyBeforeTheFirstSectionKeepsTheBom()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "\xEF\xBB\xBF[Log]\r= 6 \r\nN[Ne=x\r\n"));
+        QCOMPARE(etlGetProfileString(m_path, "Log", "N[Ne", ""), std::string("x"));
+        QVERIFY(etlSetProfileString(m_path, "", "Lel", "5"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path),
+                 QByteArray("\xEF\xBB\xBFLel=5\r\n[Log]\r= 6 \r\nN[Ne=x\r\n"));
+        QCOMPARE(etlGetProfileString(m_path, "Log", "N[Ne", ""), std::string("x"));
+        QCOMPARE(etlGetProfileString(m_path, "", "Lel", ""), std::string("5"));
+
+        QVERIFY(RegistryTestFiles::writeFile(m_path, "\xEF\xBB\xBF[Window]\nX=10\n"));
+        QVERIFY(etlSetProfileString(m_path, "", "k", "v"));
+        QCOMPARE(RegistryTestFiles::readFile(m_path), QByteArray("\xEF\xBB\xBFk=v\n[Window]\nX=10\n"));
+        QCOMPARE(etlGetProfileString(m_path, "Window", "X", ""), std::string("10"));
+    }
+
     // Values or names that would read back differently are refused and leave the file untouched.
     void refusesWhatWouldNotReadBack_data()
     {
