@@ -9,6 +9,7 @@
 //   f10-on-trigger      once $TARN_TESTABILITY_OUT.trigger exists: press F10, report, quit
 //   observe-heartbeat   map this process's heartbeat record; report its value every 500 ms and at exit
 //   ready               append "ready" to $TARN_TESTABILITY_OUT on the first loop turn
+//   qwarning-every-ms=N raise a Qt warning "testability warning <n>" every N ms
 //
 // Actions are separated by commas. A report is lines "key=value": visible (main window), tray-available (a
 // tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR).
@@ -176,6 +177,13 @@ extern "C" __attribute__((visibility("default"))) void somain()
             poll->start(50);
         } else if (action == QLatin1String("observe-heartbeat")) {
             observeHeartbeat();
+        } else if (action.startsWith(QLatin1String("qwarning-every-ms="))) {
+            auto *tick = new QTimer(qApp);
+            QObject::connect(tick, &QTimer::timeout, []() {
+                static int count = 0;
+                qWarning("testability warning %d", ++count);
+            });
+            tick->start(numberAfter(action));
         } else if (action == QLatin1String("ready")) {
             QTimer::singleShot(0, qApp, []() { appendOutput("ready\n"); });
         } else {
