@@ -9,7 +9,7 @@ PACKAGES=(
   libspdlog-dev libinih-dev libx11-dev libdw-dev libelf-dev
   xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11
   fonts-dejavu-core fonts-wqy-microhei
-  gdb clang libclang-rt-14-dev
+  gdb clang libclang-rt-14-dev strace desktop-file-utils
 )
 
 missing=()
