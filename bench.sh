@@ -6,7 +6,7 @@ scripts/install-deps.sh
 scripts/build.sh build-bench -DCMAKE_BUILD_TYPE=Release -DTARN_BUILD_TESTS=ON
 status=0
 for b in build-bench/bench/*/bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue
   echo "== $(basename "$b")"
   "$b" || status=1
 done
