@@ -1,38 +1,15 @@
 #include "SoftPhoneSettingUi.h"
 
-#include "CMainWindowDelegate.h"
-#include "ModuleHost.h"
 #include "ModuleTrace.h"
+#include "SettingsPageModule.h"
 #include "SoftPhonePage.h"
-#include "cvActionText.h"
-#include "cvTr.h"
-
-#include <QAction>
-#include <QMenu>
-#include <QPointer>
 
 namespace {
-struct State
+SettingsPageModule<SoftPhonePage> &module()
 {
-    ModuleHost host;
-    QPointer<SoftPhonePage> page;
-    QPointer<QAction> action;
-};
-
-State &state()
-{
-    static State instance;
+    static SettingsPageModule<SoftPhonePage> instance([](ModuleHost *) { return new SoftPhonePage(); },
+                                                      CV_TR("Soft phone"), CV_TR("Soft phone settings"));
     return instance;
-}
-
-SoftPhonePage *softPhonePage()
-{
-    State &s = state();
-    if (!s.page) {
-        s.page = new SoftPhonePage();
-        s.host.addToSettings(CV_TR("Soft phone"), s.page);
-    }
-    return s.page;
 }
 } // namespace
 
@@ -40,31 +17,17 @@ bool SOFTPHONESETTINGUI_Init(CMainWindowDelegate *window, CMessageBoxDelegate *m
                              CSettingDelegate *setting)
 {
     MODULE_TRACE();
-    State &s = state();
-    if (s.host.initialised())
-        return true;
-    s.host.set(window, msgBox, setting);
-    return true;
+    return module().init(window, msgBox, setting);
 }
 
 void SoftPhoneSettingUI_InitSoftPhoneSettingMenuItem()
 {
     MODULE_TRACE();
-    State &s = state();
-    CMainWindowDelegate *window = s.host.window();
-    if (!window || s.action)
-        return;
-    // Registered here rather than at Init, so the settings list follows the menu's order.
-    softPhonePage();
-    s.action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), CV_TR("Soft phone settings"));
-    QObject::connect(s.action, &QAction::triggered, [] { state().host.showPage(softPhonePage()); });
+    module().initMenuItem();
 }
 
 void SOFTPHONESETTINGUI_UnInit()
 {
     MODULE_TRACE();
-    State &s = state();
-    delete s.action.data();
-    delete s.page.data();
-    s.host.clear();
+    module().uninit();
 }
