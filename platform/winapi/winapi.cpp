@@ -514,17 +514,6 @@ BOOL CloseHandle(HANDLE handle)
     return TRUE;
 }
 
-// The coarse clock ticks every few milliseconds, like the tick counter it stands in for, and costs a
-// quarter of the precise one: every event dispatch reads it twice.
-DWORD GetTickCount()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const uint64_t milliseconds =
-        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<DWORD>(milliseconds);
-}
-
 BOOL IsDebuggerPresent()
 {
     const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);

@@ -3,6 +3,8 @@
 // The subset of the Windows API that the program calls, provided on POSIX.
 // Only platform/winapi includes the POSIX headers behind these calls.
 
+#include "TickCounter.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -127,8 +129,12 @@ BOOL UnmapViewOfFile(LPCVOID base);
 // Closing a mapping handle removes the object's name; closing a process handle releases it.
 BOOL CloseHandle(HANDLE handle);
 
-// Monotonic milliseconds, 32 bits, wrapping.
-DWORD GetTickCount();
+// Monotonic milliseconds, 32 bits, wrapping; while read often it advances in steps of about ten
+// milliseconds, like the counter it stands in for.
+inline DWORD GetTickCount()
+{
+    return TickCounter::read();
+}
 
 // True while a tracer is attached (TracerPid in /proc/self/status).
 BOOL IsDebuggerPresent();
