@@ -12,7 +12,8 @@
 #include <cstring>
 
 namespace {
-std::atomic<TarnApplication::TickSource> g_tickSource{&GetTickCount};
+// Null while dispatches are timed by GetTickCount, which then is read inline.
+std::atomic<TarnApplication::TickSource> g_tickSource{nullptr};
 
 bool hasValue(const char *name)
 {
@@ -37,6 +38,15 @@ int &checkDisplay(int &argc, char **argv)
         stderr);
     std::exit(1);
 }
+// Kept out of the dispatch path, which runs for every event of the process.
+[[gnu::cold]] [[gnu::noinline]] void traceSlowDispatch(const QString &objectName, const QMetaObject *meta,
+                                                       int eventType, uint32_t span)
+{
+    etlModuleTrace(
+        4, "W:Demo",
+        "Single Event Call over 1 second, ObjectName %s, Classname %s, event type %d, timeSpan %d ",
+        objectName.toUtf8().constData(), meta ? meta->className() : "", eventType, static_cast<int>(span));
+}
 } // namespace
 
 TarnApplication::TarnApplication(int &argc, char **argv) : QApplication(checkDisplay(argc, argv), argv) {}
@@ -51,23 +61,17 @@ uint32_t TarnApplication::tickSpan(DWORD start, DWORD end)
 
 TarnApplication::TickSource TarnApplication::setTickSource(TickSource source)
 {
-    return g_tickSource.exchange(source ? source : &GetTickCount);
+    const TickSource previous = g_tickSource.exchange(source == &GetTickCount ? nullptr : source);
+    return previous ? previous : &GetTickCount;
 }
 
 bool TarnApplication::notify(QObject *receiver, QEvent *event)
 {
-    // Names are taken for every event but only converted when a trace is due.
-    QString objectName;
-    const char *className = "";
+    // The name and the meta-object are taken before delivery because the receiver may not outlive
+    // it; the class name lives in the meta-object, so it is read only when a trace is due.
+    const QString objectName = receiver ? receiver->objectName() : QString();
+    const QMetaObject *meta = receiver ? receiver->metaObject() : nullptr;
     int eventType = -1;
-
-    if (receiver) {
-        objectName = receiver->objectName();
-        const QMetaObject *meta = receiver->metaObject();
-        if (meta) {
-            className = meta->className();
-        }
-    }
     if (event) {
         eventType = static_cast<int>(event->type());
         if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_F10) {
@@ -76,17 +80,14 @@ bool TarnApplication::notify(QObject *receiver, QEvent *event)
     }
 
     const TickSource tick = g_tickSource.load(std::memory_order_relaxed);
-    const DWORD start = tick();
+    const DWORD start = Q_UNLIKELY(tick) ? tick() : GetTickCount();
     // Delivering a null event would dereference it inside Qt; there is nothing to deliver.
     const bool result = event ? QApplication::notify(receiver, event) : false;
-    const DWORD end = tick();
+    const DWORD end = Q_UNLIKELY(tick) ? tick() : GetTickCount();
 
     const uint32_t span = tickSpan(start, end);
     if (span > 1000) {
-        etlModuleTrace(
-            4, "W:Demo",
-            "Single Event Call over 1 second, ObjectName %s, Classname %s, event type %d, timeSpan %d ",
-            objectName.toUtf8().constData(), className, eventType, static_cast<int>(span));
+        traceSlowDispatch(objectName, meta, eventType, span);
     }
     return result;
 }
