@@ -10,47 +10,31 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <system_error>
 
 namespace {
 
-constexpr int kRearmMs = 500;
-// Editors write in steps; values are read once the folder has been quiet this long, or at the latest
-// after kSettleMaxMs, so a half-written file is rarely reported.
-constexpr int kSettleMs = 40;
-constexpr int kSettleMaxMs = 250;
-
-constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE |
-                                IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-
-std::string folderOf(const std::string &path)
+// Identity, size and both times: an edit in place changes the times, a replacement the identity.
+std::string signatureOf(const std::string &path)
 {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::string();
     }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string nearestExistingFolder(std::string folder)
-{
-    for (;;) {
-        struct stat st;
-        if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            return folder;
-        }
-        if (folder == "/" || folder == ".") {
-            return std::string();
-        }
-        folder = folderOf(folder);
-    }
+    char text[160];
+    std::snprintf(text, sizeof text, "%llx:%llx:%llx:%lld.%09ld:%lld.%09ld",
+                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                  static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+    return text;
 }
 
 } // namespace
@@ -83,9 +67,6 @@ RegistryWatcher::~RegistryWatcher()
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_listeners.clear();
-    if (m_inotify >= 0) {
-        ::close(m_inotify);
-    }
     if (m_wakeFd >= 0) {
         ::close(m_wakeFd);
     }
@@ -101,26 +82,12 @@ bool RegistryWatcher::startThread()
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", std::strerror(errno));
         return false;
     }
-    // Network file systems do not report other machines' edits through inotify; TARN_REGISTRY_POLL=1
-    // makes the watcher poll instead.
-    const char *poll = std::getenv("TARN_REGISTRY_POLL");
-    const bool forcePolling = poll && std::strcmp(poll, "1") == 0;
-    m_inotify = forcePolling ? -1 : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (forcePolling) {
-        etlModuleTrace(6, "I:dskregistry", "configuration files are polled");
-    } else if (m_inotify < 0) {
-        etlModuleTrace(4, "W:dskregistry", "no inotify (%s); configuration files are polled",
-                       std::strerror(errno));
-    }
     try {
         m_thread = std::thread(&RegistryWatcher::run, this);
     } catch (const std::system_error &error) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", error.what());
-        if (m_inotify >= 0) {
-            ::close(m_inotify);
-        }
         ::close(m_wakeFd);
-        m_inotify = m_wakeFd = -1;
+        m_wakeFd = -1;
         return false;
     }
     return true;
@@ -179,7 +146,7 @@ void RegistryWatcher::wake()
     }
 }
 
-std::set<std::string> RegistryWatcher::wantedFolders()
+std::map<std::string, std::string> RegistryWatcher::fileSignatures()
 {
     std::set<std::string> files;
     {
@@ -188,52 +155,13 @@ std::set<std::string> RegistryWatcher::wantedFolders()
             files.insert(l.file);
         }
     }
-    std::set<std::string> folders;
+    std::map<std::string, std::string> signatures;
     for (const std::string &file : files) {
         for (const std::string &path : {RegistryStore::userFile(file), RegistryStore::installFile(file)}) {
-            const std::string folder = nearestExistingFolder(folderOf(path));
-            if (!folder.empty()) {
-                folders.insert(folder);
-            }
+            signatures[path] = signatureOf(path);
         }
     }
-    return folders;
-}
-
-bool RegistryWatcher::rearm()
-{
-    const std::set<std::string> wanted = wantedFolders();
-    bool changed = false;
-    bool unwatched = false;
-    for (auto it = m_watches.begin(); it != m_watches.end();) {
-        if (wanted.count(it->first) == 0) {
-            bool shared = false;
-            for (const auto &other : m_watches) {
-                shared = shared || (other.first != it->first && other.second == it->second);
-            }
-            if (!shared) {
-                ::inotify_rm_watch(m_inotify, it->second);
-            }
-            it = m_watches.erase(it);
-            changed = true;
-        } else {
-            ++it;
-        }
-    }
-    for (const std::string &folder : wanted) {
-        if (m_watches.count(folder)) {
-            continue;
-        }
-        const int wd = m_inotify >= 0 ? ::inotify_add_watch(m_inotify, folder.c_str(), kWatchMask) : -1;
-        if (wd >= 0) {
-            m_watches[folder] = wd;
-            changed = true;
-        } else {
-            unwatched = true;
-        }
-    }
-    m_polling.store(unwatched);
-    return changed;
+    return signatures;
 }
 
 void RegistryWatcher::recheck()
@@ -282,77 +210,37 @@ void RegistryWatcher::recheck()
 void RegistryWatcher::run()
 {
     using Clock = std::chrono::steady_clock;
-    auto lastRearm = Clock::now();
-    bool pending = false;
-    Clock::time_point firstEvent;
-    Clock::time_point lastEvent;
-    if (rearm()) {
-        recheck();
-    }
-    char buffer[8192] __attribute__((aligned(__alignof__(struct inotify_event))));
+    std::map<std::string, std::string> seen = fileSignatures();
+    recheck();
+    bool settling = false;
+    Clock::time_point firstChange;
     while (!m_stop.load()) {
-        int timeout = kRearmMs;
-        const auto now = Clock::now();
-        if (pending) {
-            const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEvent).count();
-            const auto total =
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - firstEvent).count();
-            timeout =
-                static_cast<int>(std::max<long long>(0, std::min(kSettleMs - quiet, kSettleMaxMs - total)));
-        }
-        // A negative descriptor is skipped by poll: without inotify only the wake-ups and the tick remain.
-        pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        const int ready = ::poll(fds, 2, timeout);
+        pollfd wakeUp = {m_wakeFd, POLLIN, 0};
+        const int ready = ::poll(&wakeUp, 1, settling ? kSettleMs : kPollMs);
         if (m_stop.load()) {
             break;
         }
-        bool folderChanged = false;
-        if (ready > 0 && (fds[1].revents & POLLIN)) {
+        bool listenersChanged = false;
+        if (ready > 0 && (wakeUp.revents & POLLIN)) {
             uint64_t count;
             [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
-            folderChanged = true;
+            listenersChanged = true;
         }
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
-            for (;;) {
-                const ssize_t n = ::read(m_inotify, buffer, sizeof buffer);
-                if (n <= 0) {
-                    break;
-                }
-                for (ssize_t off = 0; off < n;) {
-                    const auto *event = reinterpret_cast<const inotify_event *>(buffer + off);
-                    if (event->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_Q_OVERFLOW)) {
-                        for (auto it = m_watches.begin(); it != m_watches.end();) {
-                            it = (it->second == event->wd || (event->mask & IN_Q_OVERFLOW))
-                                     ? m_watches.erase(it)
-                                     : std::next(it);
-                        }
-                        folderChanged = true;
-                    }
-                    if (event->mask & (IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM)) {
-                        folderChanged = true;
-                    }
-                    off += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-                }
+        std::map<std::string, std::string> now = fileSignatures();
+        const Clock::time_point at = Clock::now();
+        if (now != seen) {
+            // Still being written: wait until it has been quiet for a settle period.
+            if (!settling) {
+                firstChange = at;
             }
-            const auto at = Clock::now();
-            if (!pending) {
-                firstEvent = at;
-            }
-            pending = true;
-            lastEvent = at;
-        }
-        const auto at = Clock::now();
-        if (folderChanged || at - lastRearm >= std::chrono::milliseconds(kRearmMs)) {
-            lastRearm = at;
-            // Folders that could not be watched (no inotify, watch limit reached) are polled instead.
-            if (rearm() || m_polling.load()) {
-                pending = true;
-                firstEvent = lastEvent = at - std::chrono::milliseconds(kSettleMaxMs);
+            settling = true;
+            seen.swap(now);
+            if (at - firstChange < std::chrono::milliseconds(kSettleMaxMs)) {
+                continue;
             }
         }
-        if (pending && (at - lastEvent >= std::chrono::milliseconds(kSettleMs) ||
-                        at - firstEvent >= std::chrono::milliseconds(kSettleMaxMs))) {
-            pending = false;
+        if (settling || listenersChanged) {
+            settling = false;
             recheck();
         }
     }

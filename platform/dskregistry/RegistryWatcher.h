@@ -6,19 +6,18 @@
 #include <chrono>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 class chRegKey;
 
-// One thread for every listened configuration key. It watches, with inotify, the folders that hold the
-// user's and the installation's copies (or their nearest existing parent while a folder is missing),
-// re-reads the listened values after file events and posts a message to a key's handler when its value
-// changed. Watches are re-checked twice a second so folders created or replaced later are picked up.
-// Folders that cannot be watched (no inotify, watch limit reached, or TARN_REGISTRY_POLL=1 for network
-// file systems) are polled at that rate instead.
+// One thread for every listened configuration key. Twice a second it compares the identity, size and
+// times of the user's and the installation's copies of the listened files, re-reads the listened values
+// once a changed file has been quiet for a moment, and posts a message to a key's handler when its value
+// changed. Polling rather than inotify: the files are tiny, a folder created or a file replaced later
+// needs no re-arming, network file systems work alike, and an inotify instance makes the process wait
+// for a kernel grace period (tens of milliseconds) when it is closed at exit.
 class RegistryWatcher
 {
 public:
@@ -30,8 +29,12 @@ public:
     // handler null: every listener of the key. True when something was removed.
     bool unlisten(const chRegKey &key, chMessageHandler *handler);
     size_t listenerCount();
-    // True while some watched folder is polled rather than watched.
-    bool polling() const { return m_polling.load(); }
+
+    static constexpr int kPollMs = 500;
+    // A changed file is read once it has not changed for this long, or after kSettleMaxMs at the latest,
+    // so a half-written file is rarely reported.
+    static constexpr int kSettleMs = 40;
+    static constexpr int kSettleMaxMs = 250;
 
     RegistryWatcher(const RegistryWatcher &) = delete;
     RegistryWatcher &operator=(const RegistryWatcher &) = delete;
@@ -55,17 +58,14 @@ private:
     bool startThread();
     void run();
     void wake();
-    bool rearm();
+    // What the listened files look like now: one entry per copy (user's, installation's) of each file.
+    std::map<std::string, std::string> fileSignatures();
     void recheck();
-    std::set<std::string> wantedFolders();
 
     std::mutex m_mutex;
     std::vector<Listener> m_listeners;
-    std::map<std::string, int> m_watches;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_polling{false};
-    int m_inotify = -1;
     int m_wakeFd = -1;
 
     static std::atomic<RegistryWatcher *> s_instance;
