@@ -9,6 +9,7 @@
 #include "FbUi.h"
 #include "GlobalConfigTigger.h"
 #include "HotkeyModule.h"
+#include "IconFileCache.h"
 #include "LangUi.h"
 #include "MainWindow.h"
 #include "MsgBox.h"
@@ -458,7 +459,7 @@ void TarnDesktopApp::slotReloadTheme()
 
     QString sheet = themeMan.ReadAllQssFile(themeFolder, false);
     sheet = rewriteImageReferences(sheet, drawableFolder);
-    QApplication::setWindowIcon(QIcon(
+    QApplication::setWindowIcon(IconFileCache::load(
         QString::fromUtf8((etlGetAppRootPath() + "/resource/drawable/1/common/logo/main.ico").c_str())));
     themeMan.AddTheme(sheet, themeName);
     application.setStyleSheet(themeMan.GetTheme(themeName));

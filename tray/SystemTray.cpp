@@ -1,6 +1,7 @@
 #include "SystemTray.h"
 
 #include "ETLLib.h"
+#include "IconFileCache.h"
 #include "UICommon.h"
 #include "languagehelper.h"
 
@@ -22,7 +23,7 @@ SystemTray::SystemTray(QObject *parent)
     : QSystemTrayIcon(parent), m_menu(nullptr), m_showAction(nullptr), m_quitAction(nullptr)
 {
     const std::string iconPath = etlGetAppRootPath() + "/resource/drawable/1/common/logo/main.ico";
-    setIcon(QIcon(toQString(iconPath, false)));
+    setIcon(IconFileCache::load(toQString(iconPath, false)));
 
     setToolTip(translated("Corvane Connect"));
 
