@@ -38,6 +38,7 @@ int &checkDisplay(int &argc, char **argv)
         stderr);
     std::exit(1);
 }
+
 // Kept out of the dispatch path, which runs for every event of the process.
 [[gnu::cold]] [[gnu::noinline]] void traceSlowDispatch(const QString &objectName, const QMetaObject *meta,
                                                        int eventType, uint32_t span)
@@ -47,9 +48,21 @@ int &checkDisplay(int &argc, char **argv)
         "Single Event Call over 1 second, ObjectName %s, Classname %s, event type %d, timeSpan %d ",
         objectName.toUtf8().constData(), meta ? meta->className() : "", eventType, static_cast<int>(span));
 }
+
+// Widgets are drawn by the raster engine; without this every top-level window is made able to host
+// OpenGL children, which loads the GL driver at the first show: tens of milliseconds and tens of
+// megabytes for nothing, as no window of the program uses OpenGL.
+int &useRasterWindows(int &argc)
+{
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+    return argc;
+}
 } // namespace
 
-TarnApplication::TarnApplication(int &argc, char **argv) : QApplication(checkDisplay(argc, argv), argv) {}
+TarnApplication::TarnApplication(int &argc, char **argv)
+    : QApplication(useRasterWindows(checkDisplay(argc, argv)), argv)
+{
+}
 
 TarnApplication::~TarnApplication() = default;
 

@@ -143,6 +143,8 @@ private slots:
         const QMap<QString, QString> report = lastReport(run.output());
         QCOMPARE(report.value("visible"), QString("1"));
         QCOMPARE(report.value("tray-available"), QString("1"));
+        // Windows are drawn without OpenGL: no GL driver is loaded for the window or the tray icon.
+        QCOMPARE(report.value("gl-driver"), QString("0"));
 
         // The heartbeat ran while the loop ran and was cleared for the orderly exit.
         const QByteArray output = run.output();

@@ -12,7 +12,8 @@
 //   qwarning-every-ms=N raise a Qt warning "testability warning <n>" every N ms
 //
 // Actions are separated by commas. A report is lines "key=value": visible (main window), tray-available (a
-// tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR).
+// tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR),
+// stylesheet-bytes, gl-driver (a GL driver is mapped into the process).
 #include <QApplication>
 #include <QColor>
 #include <QFile>
@@ -59,6 +60,17 @@ QWidget *mainWindow()
     return nullptr;
 }
 
+// A GL driver (Mesa's GLX or EGL vendor library, or a DRI driver) mapped into this process.
+bool glDriverLoaded()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray text = maps.readAll();
+    return text.contains("_dri.so") || text.contains("libGLX_mesa") || text.contains("libEGL_mesa");
+}
+
 void report()
 {
     QByteArray text;
@@ -80,6 +92,7 @@ void report()
         text += "colour-count=" + QByteArray::number(count) + '\n';
     }
     text += "stylesheet-bytes=" + QByteArray::number(qApp->styleSheet().toUtf8().size()) + '\n';
+    text += "gl-driver=" + QByteArray::number(glDriverLoaded() ? 1 : 0) + '\n';
     text += "--\n";
     appendOutput(text);
 }
