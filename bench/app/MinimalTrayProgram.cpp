@@ -9,6 +9,10 @@
 
 int main(int argc, char *argv[])
 {
+    // The benchmark also runs it the way the real program draws: without OpenGL-capable windows.
+    if (qEnvironmentVariableIsSet("TARN_MINIMAL_RASTER")) {
+        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
+    }
     QApplication app(argc, argv);
     QMainWindow window;
     window.resize(800, 600);
