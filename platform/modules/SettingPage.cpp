@@ -78,8 +78,15 @@ void SettingPage::addSubPage(const QString &englishTitle, QWidget *page)
             }
         }
     });
-    if (m_list->currentRow() < 0)
+}
+
+void SettingPage::showEvent(QShowEvent *event)
+{
+    // The first sub-page is chosen when the page is first seen: choosing it earlier would lay out and
+    // style a sub-page nobody looks at while the program starts.
+    if (m_list->currentRow() < 0 && m_list->count() > 0)
         m_list->setCurrentRow(0);
+    ModulePage::showEvent(event);
 }
 
 int SettingPage::subPageCount() const
@@ -104,7 +111,9 @@ void SettingPage::selectSubPage(int index)
 
 QWidget *SettingPage::currentSubPage() const
 {
-    return pageOf(m_list->currentItem());
+    // Until one is chosen, the first sub-page is the one the page opens on.
+    QListWidgetItem *item = m_list->currentItem();
+    return pageOf(item ? item : m_list->item(0));
 }
 
 void SettingPage::retranslateList()

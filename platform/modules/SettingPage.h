@@ -19,6 +19,9 @@ public:
     void selectSubPage(int index);
     QWidget *currentSubPage() const;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void retranslateList();
 
