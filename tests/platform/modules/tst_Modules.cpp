@@ -102,6 +102,7 @@ private slots:
     void softPhoneOptionsAreStored();
 
     void settingsShowsSubPagesAndAbout();
+    void settingsSubPageIsStyledOnlyWhenSeen();
     void messageBoxesAreNonModalAndClosedAtUninit();
     void notificationsAreKeptWhileUp();
     void hotkeyBringsTheMainWindowForward();
@@ -552,6 +553,36 @@ void ModulesTest::softPhoneOptionsAreStored()
     SoftPhonePage again;
     QVERIFY(again.findChild<cvCheckBox *>(QStringLiteral("bAutoAnswer"))->isChecked());
     QVERIFY(!again.findChild<cvCheckBox *>(QStringLiteral("bRingTone"))->isChecked());
+}
+
+void ModulesTest::settingsSubPageIsStyledOnlyWhenSeen()
+{
+    SettingPage settings;
+    QWidget *first = new QWidget;
+    QWidget *second = new QWidget;
+    settings.addSubPage(QStringLiteral("First"), first);
+    settings.addSubPage(QStringLiteral("Second"), second);
+    // Nobody has seen the page: the sub-page it opens on is known but not laid out or styled yet.
+    QCOMPARE(settings.currentSubPage(), first);
+    QVERIFY(!first->testAttribute(Qt::WA_WState_Polished));
+
+    settings.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&settings));
+    QCOMPARE(settings.currentSubPage(), first);
+    QVERIFY(first->isVisible());
+    QVERIFY(!second->isVisible());
+
+    // A choice made before the page is seen is kept.
+    SettingPage chosen;
+    QWidget *a = new QWidget;
+    QWidget *b = new QWidget;
+    chosen.addSubPage(QStringLiteral("A"), a);
+    chosen.addSubPage(QStringLiteral("B"), b);
+    chosen.selectSubPage(1);
+    chosen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chosen));
+    QCOMPARE(chosen.currentSubPage(), b);
+    QVERIFY(b->isVisible());
 }
 
 void ModulesTest::settingsShowsSubPagesAndAbout()
