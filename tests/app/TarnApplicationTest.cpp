@@ -40,6 +40,20 @@ protected:
     }
 };
 
+// Deletes itself while handling its event, as an object does on DeferredDelete.
+class SelfDeleting : public QWidget
+{
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::User) {
+            delete this;
+            return true;
+        }
+        return QWidget::event(event);
+    }
+};
+
 } // namespace
 
 class TarnApplicationTest : public QObject
@@ -124,6 +138,27 @@ private slots:
         QVERIFY2(lines.at(1).endsWith(
                      QStringLiteral("ObjectName named, Classname QObject, event type -1, timeSpan 3000 ")),
                  qPrintable(lines.at(1)));
+    }
+
+    void receiverGoneAfterASlowDispatch()
+    {
+        // The trace names what was sent to, although that object no longer exists when it is written.
+        SelfDeleting *receiver = new SelfDeleting;
+        receiver->setObjectName(QStringLiteral("shortLived"));
+        g_ticks = {100, 1600};
+        TarnApplication::setTickSource(&scriptedTick);
+        const qint64 mark = TraceLogReader::mark();
+        QEvent event(QEvent::User);
+        QCoreApplication::sendEvent(receiver, &event);
+
+        const QStringList lines =
+            TraceLogReader::textsSince(mark).filter(QStringLiteral("Single Event Call"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(
+            lines.first().endsWith(QStringLiteral("ObjectName shortLived, Classname QWidget, event type %1, "
+                                                  "timeSpan 1500 ")
+                                       .arg(int(QEvent::User))),
+            qPrintable(lines.first()));
     }
 
     void f10PressAnnouncedAndDelivered()
