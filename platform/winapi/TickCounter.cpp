@@ -47,7 +47,6 @@ uint32_t TickCounter::readSlow()
         return now;
     }
     s_shared.directReads.store(0, std::memory_order_relaxed);
-    s_shared.read.store(true, std::memory_order_relaxed);
 
     // The fresh value above is published by the release of the state change.
     uint32_t state = s_shared.state.load(std::memory_order_acquire);
@@ -95,18 +94,17 @@ void *TickCounter::run(void *)
 {
     const struct timespec period = {0, static_cast<long>(kPeriodMs) * 1000000L};
     for (;;) {
-        struct timespec left = period;
-        while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
-        }
-        if (!s_shared.read.exchange(false, std::memory_order_relaxed)) {
-            // Nobody read the value for a whole period: stop until the next burst of reads.
-            s_shared.state.store(Parked, std::memory_order_release);
-            while (s_shared.state.load(std::memory_order_acquire) == Parked) {
-                futexWait(&s_shared.state, Parked);
+        for (uint32_t n = 0; n < kRunPeriods; ++n) {
+            struct timespec left = period;
+            while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
             }
-            continue;
+            s_shared.tick.store(clockNow(), std::memory_order_relaxed);
         }
-        s_shared.tick.store(clockNow(), std::memory_order_relaxed);
+        // Stop until the next burst of reads; readers meanwhile read the clock themselves.
+        s_shared.state.store(Parked, std::memory_order_release);
+        while (s_shared.state.load(std::memory_order_acquire) == Parked) {
+            futexWait(&s_shared.state, Parked);
+        }
     }
     return nullptr;
 }
@@ -116,5 +114,4 @@ void TickCounter::resetInChild()
     // The child has no timer thread; a value nobody advances would stand still.
     s_shared.state.store(NoThread, std::memory_order_relaxed);
     s_shared.directReads.store(0, std::memory_order_relaxed);
-    s_shared.read.store(false, std::memory_order_relaxed);
 }

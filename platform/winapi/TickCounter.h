@@ -4,23 +4,22 @@
 #include <cstdint>
 
 // The millisecond tick count, kept in memory the way the system counter it stands in for is: a
-// reader pays one load while a timer thread advances the value every period. The thread runs only
-// while the counter is read in bursts; a process that reads it now and then gets the monotonic clock
-// itself and has no periodic wake-ups.
+// reader pays one load while a timer thread advances the value every period. A burst of reads starts
+// the thread; it stops after a fixed number of periods and the next burst starts it again, so readers
+// never write and a process that reads the counter now and then gets the monotonic clock itself and
+// has no periodic wake-ups.
 class TickCounter
 {
 public:
     static constexpr uint32_t kPeriodMs = 10;
+    // Periods the thread runs after it was started or woken.
+    static constexpr uint32_t kRunPeriods = 10;
     // Direct clock reads after which the timer thread is started or woken.
     static constexpr uint32_t kBurstReads = 64;
 
     static uint32_t read()
     {
         if (s_shared.state.load(std::memory_order_acquire) == Running) {
-            // Only the first read of a period writes, so readers do not contend for the line.
-            if (!s_shared.read.load(std::memory_order_relaxed)) {
-                s_shared.read.store(true, std::memory_order_relaxed);
-            }
             return s_shared.tick.load(std::memory_order_relaxed);
         }
         return readSlow();
@@ -43,7 +42,6 @@ private:
     {
         std::atomic<uint32_t> state{NoThread};
         std::atomic<uint32_t> tick{0};
-        std::atomic<bool> read{false};
         std::atomic<uint32_t> directReads{0};
     };
 
