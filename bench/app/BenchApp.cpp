@@ -9,6 +9,7 @@
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
 #include "UICommon.h"
+#include "XServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -172,54 +173,6 @@ int themeChild(int argc, char **argv)
 
 // --- startup ----------------------------------------------------------------------------------------
 
-struct Display
-{
-    QProcess xvfb;
-    QProcess trayer;
-    QString name;
-
-    bool start()
-    {
-        xvfb.start(QStringLiteral("Xvfb"),
-                   {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
-        if (!xvfb.waitForStarted(5000)) {
-            return false;
-        }
-        QByteArray number;
-        QElapsedTimer clock;
-        clock.start();
-        while (!number.contains('\n') && clock.elapsed() < 15000 && xvfb.state() == QProcess::Running) {
-            xvfb.waitForReadyRead(200);
-            number += xvfb.readAllStandardOutput();
-        }
-        if (!number.contains('\n')) {
-            return false;
-        }
-        name = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), name);
-        trayer.setProcessEnvironment(env);
-        trayer.start(QStringLiteral("trayer"), QStringList());
-        if (!trayer.waitForStarted(5000)) {
-            return false;
-        }
-        QThread::msleep(1000);
-        return true;
-    }
-    ~Display()
-    {
-        for (QProcess *p : {&trayer, &xvfb}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->terminate();
-                if (!p->waitForFinished(3000)) {
-                    p->kill();
-                    p->waitForFinished(3000);
-                }
-            }
-        }
-    }
-};
-
 // Runs a program to its end; wall time in ms and peak resident size in KiB.
 bool measure(const QString &program, const QStringList &envPairs, double *wallMs, double *peakKiB)
 {
@@ -282,9 +235,9 @@ void startupFigures(const QString &root, const QString &minimal)
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    Display display;
+    XServer display;
     if (!display.start()) {
-        std::fprintf(stderr, "no private X display (Xvfb, trayer)\n");
+        std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
@@ -293,7 +246,7 @@ void startupFigures(const QString &root, const QString &minimal)
     QDir(home.path()).mkpath("data");
     QDir(home.path()).mkpath("run");
     QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList env = {"DISPLAY=" + display.name,
+    const QStringList env = {"DISPLAY=" + display.display(),
                              "QT_QPA_PLATFORM=xcb",
                              "HOME=" + home.path(),
                              "XDG_CONFIG_HOME=" + home.path() + "/config",
