@@ -10,34 +10,13 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <system_error>
-
-namespace {
-
-// Identity, size and both times: an edit in place changes the times, a replacement the identity.
-std::string signatureOf(const std::string &path)
-{
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::string();
-    }
-    char text[160];
-    std::snprintf(text, sizeof text, "%llx:%llx:%llx:%lld.%09ld:%lld.%09ld",
-                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
-                  static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
-    return text;
-}
-
-} // namespace
 
 std::atomic<RegistryWatcher *> RegistryWatcher::s_instance{nullptr};
 
@@ -158,7 +137,7 @@ std::map<std::string, std::string> RegistryWatcher::fileSignatures()
     std::map<std::string, std::string> signatures;
     for (const std::string &file : files) {
         for (const std::string &path : {RegistryStore::userFile(file), RegistryStore::installFile(file)}) {
-            signatures[path] = signatureOf(path);
+            signatures[path] = pathSignature(path);
         }
     }
     return signatures;

@@ -256,6 +256,20 @@ std::string pathAppend(const std::string &folder, const std::string &relative)
     return joined;
 }
 
+std::string pathSignature(const std::string &path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::string();
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "%llx:%llx:%llx:%lld.%09ld:%lld.%09ld",
+                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                  static_cast<unsigned long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                  st.st_mtim.tv_nsec, static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+    return text;
+}
+
 bool pathCreateDirectory(const std::string &path)
 {
     if (path.empty()) {

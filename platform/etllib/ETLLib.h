@@ -8,7 +8,8 @@ struct SYSTEMTIME;
 
 // One trace line "YYYY-MM-DD hh:mm:ss.zzz <pid>:<tid> <tag> <text>" when level <= the current trace
 // level. Safe from any number of threads; a line accepted here survives a crash of the process.
-void etlModuleTrace(int level, const char *tag, const char *format, ...) __attribute__((format(printf, 3, 4)));
+void etlModuleTrace(int level, const char *tag, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Installs the crash hook: on SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT it flushes what the trace
 // holds with async-signal-safe calls and re-raises the signal with its default action.
@@ -31,6 +32,9 @@ std::string pathRemoveLastPart(const std::string &path);
 std::string pathAppend(const std::string &folder, const std::string &relative);
 // Creates the folder and its missing parents (mode 0700 for new folders).
 bool pathCreateDirectory(const std::string &path);
+// Identity, size and both times of a file as text; empty when it cannot be examined. An edit in place
+// changes the times, a replacement by rename the identity.
+std::string pathSignature(const std::string &path);
 
 void etlGetLocalTime(SYSTEMTIME *time);
 
