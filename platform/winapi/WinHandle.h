@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace winapi {
+
+struct ProcessState;
+
+enum class HandleKind
+{
+    Mapping,
+    Process
+};
+
+struct WinHandle
+{
+    explicit WinHandle(HandleKind k) : kind(k) {}
+    HandleKind kind;
+    int fd = -1;
+    std::string name; // shared-memory name with its leading '/', empty when anonymous
+    uint64_t size = 0;
+    std::shared_ptr<ProcessState> process;
+};
+
+} // namespace winapi
