@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UniqueFd.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +20,7 @@ struct WinHandle
 {
     explicit WinHandle(HandleKind k) : kind(k) {}
     HandleKind kind;
-    int fd = -1;
+    UniqueFd fd;
     std::string name; // shared-memory name with its leading '/', empty when anonymous
     uint64_t size = 0;
     std::shared_ptr<ProcessState> process;

@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include "UniqueFd.h"
 #include "WinHandle.h"
 #include "errors.h"
 #include "winapi.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
 using namespace winapi;
 
@@ -27,7 +29,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         return nullptr;
     }
     std::string shmName;
-    int fd = -1;
+    UniqueFd fd;
     bool existed = false;
     if (name && *name) {
         // One path component below /dev/shm; anything else could reach outside it.
@@ -37,55 +39,52 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         }
         shmName = std::string("/") + name;
         const int access = protect == PAGE_READWRITE ? O_RDWR : O_RDONLY;
-        for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-            fd = shm_open(shmName.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd >= 0) {
+        for (int attempt = 0; attempt < 8 && !fd.isValid(); ++attempt) {
+            fd.reset(shm_open(shmName.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (fd.isValid()) {
                 existed = false;
                 break;
             }
             if (errno != EEXIST) {
                 break;
             }
-            fd = shm_open(shmName.c_str(), access | O_CLOEXEC, 0);
-            if (fd >= 0) {
+            fd.reset(shm_open(shmName.c_str(), access | O_CLOEXEC, 0));
+            if (fd.isValid()) {
                 existed = true;
             } else if (errno != ENOENT) {
                 break; // removed in between: try to create it again
             }
         }
-        if (fd < 0) {
+        if (!fd.isValid()) {
             SetLastError(errorFromErrno(errno));
             return nullptr;
         }
     } else {
-        fd = memfd_create("mapping", MFD_CLOEXEC);
-        if (fd < 0) {
+        fd.reset(memfd_create("mapping", MFD_CLOEXEC));
+        if (!fd.isValid()) {
             SetLastError(errorFromErrno(errno));
             return nullptr;
         }
     }
     struct stat info;
-    if (fstat(fd, &info) != 0) {
-        const int error = errno;
-        close(fd);
-        SetLastError(errorFromErrno(error));
+    if (fstat(fd.get(), &info) != 0) {
+        SetLastError(errorFromErrno(errno));
         return nullptr;
     }
     if (existed) {
         // An object of another user in the shared namespace is never ours to use.
         if (info.st_uid != geteuid()) {
-            close(fd);
             SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
         }
         if ((info.st_mode & 077) != 0) {
-            fchmod(fd, 0600);
+            fchmod(fd.get(), 0600);
         }
     }
     if (static_cast<uint64_t>(info.st_size) < size) {
-        if (protect != PAGE_READWRITE || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        if (protect != PAGE_READWRITE || ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
             const int error = protect != PAGE_READWRITE ? EACCES : errno;
-            close(fd);
+            fd.reset();
             if (!existed && !shmName.empty()) {
                 shm_unlink(shmName.c_str());
             }
@@ -94,7 +93,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         }
     }
     WinHandle *handle = new WinHandle(HandleKind::Mapping);
-    handle->fd = fd;
+    handle->fd = std::move(fd);
     handle->name = shmName;
     handle->size = std::max<uint64_t>(size, static_cast<uint64_t>(info.st_size));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -112,7 +111,7 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWOR
             SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
-        fd = (*it)->fd;
+        fd = (*it)->fd.get();
         size = (*it)->size;
     }
     const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;

@@ -3,7 +3,6 @@
 #include "winapi.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 using namespace winapi;
 
@@ -15,7 +14,7 @@ BOOL CloseHandle(HANDLE handle)
         return FALSE;
     }
     if (object->kind == HandleKind::Mapping) {
-        close(object->fd);
+        object->fd.reset();
         if (!object->name.empty()) {
             shm_unlink(object->name.c_str());
         }

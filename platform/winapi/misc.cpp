@@ -1,3 +1,4 @@
+#include "UniqueFd.h"
 #include "winapi.h"
 
 #include <fcntl.h>
@@ -8,17 +9,17 @@
 
 BOOL IsDebuggerPresent()
 {
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    if (!fd.isValid()) {
         return FALSE;
     }
     char buffer[4096];
     size_t used = 0;
     ssize_t got;
-    while (used < sizeof(buffer) - 1 && (got = read(fd, buffer + used, sizeof(buffer) - 1 - used)) > 0) {
+    while (used < sizeof(buffer) - 1 &&
+           (got = read(fd.get(), buffer + used, sizeof(buffer) - 1 - used)) > 0) {
         used += static_cast<size_t>(got);
     }
-    close(fd);
     buffer[used] = '\0';
     const char *field = strstr(buffer, "\nTracerPid:");
     if (!field) {
