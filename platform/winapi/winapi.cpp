@@ -1,6 +1,7 @@
 #include "winapi.h"
 
 #include "CommandLineSplitter.h"
+#include "RuntimeLocation.h"
 #include "cvstl.h"
 
 #include <dlfcn.h>
@@ -55,7 +56,7 @@ struct WinHandle
     explicit WinHandle(HandleKind k) : kind(k) {}
     HandleKind kind;
     int fd = -1;
-    std::string name; // shared-memory name with its leading '/', empty when anonymous
+    std::string name; // path of a named mapping in the runtime folder, empty when anonymous
     uint64_t size = 0;
     std::shared_ptr<ProcessState> process;
 };
@@ -370,19 +371,24 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string shmName;
+    std::string path;
     int fd = -1;
     bool existed = false;
     if (name && *name) {
-        // One path component below /dev/shm; anything else could reach outside it.
-        if (strchr(name, '/') || strlen(name) > 250) {
+        // A named mapping lives in this user's private runtime folder, as it would live in the user's own
+        // session namespace: no other account can create or squat the name there.
+        path = RuntimeLocation::objectPath(name);
+        if (path.empty()) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        shmName = std::string("/") + name;
+        if (RuntimeLocation::ensure(nullptr).empty()) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return nullptr;
+        }
         const int access = protect == PAGE_READWRITE ? O_RDWR : O_RDONLY;
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-            fd = shm_open(shmName.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            fd = open(path.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
             if (fd >= 0) {
                 existed = false;
                 break;
@@ -390,7 +396,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             if (errno != EEXIST) {
                 break;
             }
-            fd = shm_open(shmName.c_str(), access | O_CLOEXEC, 0);
+            // O_NONBLOCK: whatever sits at the name must not hold the open; only a regular file is used.
+            fd = open(path.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK);
             if (fd >= 0) {
                 existed = true;
             } else if (errno != ENOENT) {
@@ -398,7 +405,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             }
         }
         if (fd < 0) {
-            SetLastError(errorFromErrno(errno));
+            SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
             return nullptr;
         }
     } else {
@@ -416,8 +423,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         return nullptr;
     }
     if (existed) {
-        // An object of another user in the shared namespace is never ours to use.
-        if (info.st_uid != geteuid()) {
+        // Something that is not a plain object of this user is never ours to use.
+        if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
             close(fd);
             SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
@@ -430,8 +437,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         if (protect != PAGE_READWRITE || ftruncate(fd, static_cast<off_t>(size)) != 0) {
             const int error = protect != PAGE_READWRITE ? EACCES : errno;
             close(fd);
-            if (!existed && !shmName.empty()) {
-                shm_unlink(shmName.c_str());
+            if (!existed && !path.empty()) {
+                unlink(path.c_str());
             }
             SetLastError(errorFromErrno(error));
             return nullptr;
@@ -439,7 +446,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
     }
     WinHandle *handle = new WinHandle(HandleKind::Mapping);
     handle->fd = fd;
-    handle->name = shmName;
+    handle->name = path;
     handle->size = std::max<uint64_t>(size, static_cast<uint64_t>(info.st_size));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return registerHandle(handle);
@@ -506,7 +513,7 @@ BOOL CloseHandle(HANDLE handle)
     if (object->kind == HandleKind::Mapping) {
         close(object->fd);
         if (!object->name.empty()) {
-            shm_unlink(object->name.c_str());
+            unlink(object->name.c_str());
         }
     }
     // A process handle only drops its share of the state; the reaper thread keeps the rest.
