@@ -405,7 +405,9 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             }
         }
         if (fd < 0) {
-            SetLastError(errno == ELOOP ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
+            // A link, a folder or a device at the name: something other than this user's object has it.
+            const bool foreign = errno == ELOOP || errno == EISDIR || errno == ENXIO || errno == ENODEV;
+            SetLastError(foreign ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
             return nullptr;
         }
     } else {
