@@ -92,9 +92,15 @@ bool SessionEndWatcher::install()
 
 void SessionEndWatcher::uninstall()
 {
+    // Once the program is ending, a further request to end has nothing left to do: it is ignored until the
+    // process is gone rather than cutting the last steps of the exit short.
+    struct sigaction ignore;
+    std::memset(&ignore, 0, sizeof(ignore));
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
     for (int i = 0; i < 3; ++i) {
         if (m_caught[i]) {
-            sigaction(kSignals[i], &m_previous[i], nullptr);
+            sigaction(kSignals[i], m_ending ? &ignore : &m_previous[i], nullptr);
             m_caught[i] = false;
         }
     }
