@@ -21,7 +21,7 @@ struct WinHandle
     explicit WinHandle(HandleKind k) : kind(k) {}
     HandleKind kind;
     UniqueFd fd;
-    std::string name; // shared-memory name with its leading '/', empty when anonymous
+    std::string name; // path of a named mapping in the runtime folder, empty when anonymous
     uint64_t size = 0;
     std::shared_ptr<ProcessState> process;
 };

@@ -1,4 +1,5 @@
 #include "HandleTable.h"
+#include "RuntimeLocation.h"
 #include "UniqueFd.h"
 #include "WinHandle.h"
 #include "errors.h"
@@ -28,19 +29,24 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string shmName;
+    std::string path;
     UniqueFd fd;
     bool existed = false;
     if (name && *name) {
-        // One path component below /dev/shm; anything else could reach outside it.
-        if (strchr(name, '/') || strlen(name) > 250) {
+        // A named mapping lives in this user's private runtime folder, as it would live in the user's own
+        // session namespace: no other account can create or squat the name there.
+        path = RuntimeLocation::objectPath(name);
+        if (path.empty()) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        shmName = std::string("/") + name;
+        if (RuntimeLocation::ensure(nullptr).empty()) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return nullptr;
+        }
         const int access = protect == PAGE_READWRITE ? O_RDWR : O_RDONLY;
         for (int attempt = 0; attempt < 8 && !fd.isValid(); ++attempt) {
-            fd.reset(shm_open(shmName.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            fd.reset(open(path.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
             if (fd.isValid()) {
                 existed = false;
                 break;
@@ -48,7 +54,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             if (errno != EEXIST) {
                 break;
             }
-            fd.reset(shm_open(shmName.c_str(), access | O_CLOEXEC, 0));
+            // O_NONBLOCK: whatever sits at the name must not hold the open; only a regular file is used.
+            fd.reset(open(path.c_str(), access | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
             if (fd.isValid()) {
                 existed = true;
             } else if (errno != ENOENT) {
@@ -56,7 +63,9 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
             }
         }
         if (!fd.isValid()) {
-            SetLastError(errorFromErrno(errno));
+            // A link, a folder or a device at the name: something other than this user's object has it.
+            const bool foreign = errno == ELOOP || errno == EISDIR || errno == ENXIO || errno == ENODEV;
+            SetLastError(foreign ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
             return nullptr;
         }
     } else {
@@ -72,8 +81,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         return nullptr;
     }
     if (existed) {
-        // An object of another user in the shared namespace is never ours to use.
-        if (info.st_uid != geteuid()) {
+        // Something that is not a plain object of this user is never ours to use.
+        if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
             SetLastError(ERROR_ACCESS_DENIED);
             return nullptr;
         }
@@ -85,8 +94,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
         if (protect != PAGE_READWRITE || ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
             const int error = protect != PAGE_READWRITE ? EACCES : errno;
             fd.reset();
-            if (!existed && !shmName.empty()) {
-                shm_unlink(shmName.c_str());
+            if (!existed && !path.empty()) {
+                unlink(path.c_str());
             }
             SetLastError(errorFromErrno(error));
             return nullptr;
@@ -94,7 +103,7 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWO
     }
     WinHandle *handle = new WinHandle(HandleKind::Mapping);
     handle->fd = std::move(fd);
-    handle->name = shmName;
+    handle->name = path;
     handle->size = std::max<uint64_t>(size, static_cast<uint64_t>(info.st_size));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return registerHandle(handle);

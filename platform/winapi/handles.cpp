@@ -2,7 +2,7 @@
 #include "WinHandle.h"
 #include "winapi.h"
 
-#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace winapi;
 
@@ -16,7 +16,7 @@ BOOL CloseHandle(HANDLE handle)
     if (object->kind == HandleKind::Mapping) {
         object->fd.reset();
         if (!object->name.empty()) {
-            shm_unlink(object->name.c_str());
+            unlink(object->name.c_str());
         }
     }
     // A process handle only drops its share of the state; the reaper thread keeps the rest.

@@ -1,6 +1,8 @@
 // A program that lets a dump tool attach to it and then fails, exits or stalls as its argument says.
 // It creates its own heartbeat record, as the desktop program does, so the tool's clean-up shows.
 
+#include "RuntimeLocation.h"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <setjmp.h>
@@ -39,8 +41,10 @@ int64_t *g_record = nullptr;
 
 void createHeartbeatRecord()
 {
-    const std::string name = "/wddmpsharememory" + std::to_string(getpid());
-    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+    if (RuntimeLocation::ensure(nullptr).empty())
+        return;
+    const std::string path = RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(getpid()));
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0 || ftruncate(fd, 8) != 0)
         return;
     void *view = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

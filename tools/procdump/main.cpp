@@ -3,9 +3,9 @@
 #include "ProcFs.h"
 #include "ProcdumpCommandLine.h"
 #include "ProcessTracer.h"
+#include "RuntimeLocation.h"
 
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,9 +59,9 @@ void installStopHandlers()
 // The heartbeat record of a process that did not close it would stay until the next reboot.
 void removeHeartbeatRecord(pid_t pid)
 {
-    const std::string name = "/wddmpsharememory" + std::to_string(pid);
-    if (shm_unlink(name.c_str()) == 0)
-        fprintf(stderr, "procdump: removed the heartbeat record %s\n", name.c_str());
+    const std::string path = RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(pid));
+    if (!path.empty() && unlink(path.c_str()) == 0)
+        fprintf(stderr, "procdump: removed the heartbeat record %s\n", path.c_str());
 }
 
 } // namespace
