@@ -23,6 +23,60 @@ void appendUtf8(std::string &out, uint32_t code)
         out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
     }
 }
+
+// Reads the sequence that starts at text[0] (size > 0) and returns how many bytes it covers: the whole
+// sequence when it is well-formed (valid, with its code point in code), else its maximal subpart.
+size_t decodeNext(const char *text, size_t size, uint32_t &code, bool &valid)
+{
+    const unsigned char lead = static_cast<unsigned char>(text[0]);
+    valid = false;
+    if (lead < 0x80) {
+        code = lead;
+        valid = true;
+        return 1;
+    }
+    size_t needed = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        needed = 1;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        needed = 2;
+        code = lead & 0x0F;
+        if (lead == 0xE0) {
+            low = 0xA0; // overlong below U+0800
+        } else if (lead == 0xED) {
+            high = 0x9F; // surrogates
+        }
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        needed = 3;
+        code = lead & 0x07;
+        if (lead == 0xF0) {
+            low = 0x90; // overlong below U+10000
+        } else if (lead == 0xF4) {
+            high = 0x8F; // above U+10FFFF
+        }
+    } else {
+        return 1;
+    }
+    size_t j = 1;
+    for (size_t k = 0; k < needed; ++k, ++j) {
+        if (j >= size) {
+            return j;
+        }
+        const unsigned char next = static_cast<unsigned char>(text[j]);
+        const unsigned char min = k == 0 ? low : 0x80;
+        const unsigned char max = k == 0 ? high : 0xBF;
+        if (next < min || next > max) {
+            return j;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    valid = true;
+    return j;
+}
 } // namespace
 
 namespace cv {
@@ -36,64 +90,26 @@ std::wstring string_utf8_to_wstring(const std::string &text)
     const size_t n = text.size();
     size_t i = 0;
     while (i < n) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            out.push_back(static_cast<wchar_t>(lead));
-            ++i;
-            continue;
-        }
-        size_t needed = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
         uint32_t code = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            needed = 1;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            needed = 2;
-            code = lead & 0x0F;
-            if (lead == 0xE0) {
-                low = 0xA0; // overlong below U+0800
-            } else if (lead == 0xED) {
-                high = 0x9F; // surrogates
-            }
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            needed = 3;
-            code = lead & 0x07;
-            if (lead == 0xF0) {
-                low = 0x90; // overlong below U+10000
-            } else if (lead == 0xF4) {
-                high = 0x8F; // above U+10FFFF
-            }
-        } else {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        size_t j = i + 1;
-        bool valid = true;
-        for (size_t k = 0; k < needed; ++k, ++j) {
-            if (j >= n) {
-                valid = false;
-                break;
-            }
-            const unsigned char next = static_cast<unsigned char>(text[j]);
-            const unsigned char min = k == 0 ? low : 0x80;
-            const unsigned char max = k == 0 ? high : 0xBF;
-            if (next < min || next > max) {
-                valid = false;
-                break;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        if (valid) {
-            out.push_back(static_cast<wchar_t>(code));
-        } else {
-            out.push_back(kReplacement);
-        }
-        i = j;
+        bool valid = false;
+        i += decodeNext(text.data() + i, n - i, code, valid);
+        out.push_back(valid ? static_cast<wchar_t>(code) : kReplacement);
     }
     return out;
+}
+
+bool is_valid_utf8(const char *text, size_t size)
+{
+    size_t i = 0;
+    while (i < size) {
+        uint32_t code = 0;
+        bool valid = false;
+        i += decodeNext(text + i, size - i, code, valid);
+        if (!valid) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string wstring_to_string_utf8(const std::wstring &text)

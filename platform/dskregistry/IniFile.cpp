@@ -147,38 +147,6 @@ Line classify(const std::string &raw, bool first)
     return line;
 }
 
-bool makeFolders(const std::string &folder)
-{
-    if (folder.empty()) {
-        return true;
-    }
-    struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    const size_t slash = folder.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeFolders(folder.substr(0, slash))) {
-        return false;
-    }
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-bool writeAll(int fd, const std::string &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::mutex &writeMutex()
 {
     static std::mutex m;
@@ -388,7 +356,7 @@ bool IniFile::write(const std::string &path, const std::string &section, const s
     const size_t slash = target.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty() || !makeFolders(slash == 0 ? std::string("/") : folder)) {
+    if (base.empty() || !pathCreateDirectory(slash == 0 ? std::string("/") : folder)) {
         etlModuleTrace(4, "W:dskregistry", "cannot create the folder of %s", path.c_str());
         return false;
     }
@@ -415,7 +383,7 @@ bool IniFile::write(const std::string &path, const std::string &section, const s
                        std::strerror(errno));
         return false;
     }
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, updated) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, updated.data(), updated.size()) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) {
         ok = ::rename(name.data(), target.c_str()) == 0;

@@ -290,6 +290,22 @@ bool pathCreateDirectory(const std::string &path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool writeAll(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
 void etlGetLocalTime(SYSTEMTIME *time)
 {
     if (!time) {

@@ -2,6 +2,7 @@
 
 // Trace and path services of the in-house runtime.
 
+#include <cstddef>
 #include <string>
 
 struct SYSTEMTIME;
@@ -32,6 +33,9 @@ std::string pathRemoveLastPart(const std::string &path);
 std::string pathAppend(const std::string &folder, const std::string &relative);
 // Creates the folder and its missing parents (mode 0700 for new folders).
 bool pathCreateDirectory(const std::string &path);
+// write(2) until every byte is out, again after EINTR; false at the first other failure, errno says
+// why. Async-signal-safe, so the crash hook may use it.
+bool writeAll(int fd, const char *data, size_t length);
 // Identity, size and both times of a file as text; empty when it cannot be examined. An edit in place
 // changes the times, a replacement by rename the identity.
 std::string pathSignature(const std::string &path);

@@ -107,22 +107,6 @@ size_t putIdsAndMillis(char *out, long milliseconds, pid_t pid, pid_t tid)
     return used;
 }
 
-bool writeAll(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 int64_t monotonicSeconds()
 {
     struct timespec now;

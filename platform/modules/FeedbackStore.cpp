@@ -50,20 +50,7 @@ bool FeedbackStore::append(const QString &text, const QDateTime &when)
         entry += "\n";
     entry += "\n";
 
-    const char *data = entry.constData();
-    qint64 left = entry.size();
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t written = write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        data += written;
-        left -= written;
-    }
+    bool ok = writeAll(fd, entry.constData(), static_cast<size_t>(entry.size()));
     if (ok && fsync(fd) != 0)
         ok = false;
     if (close(fd) != 0)

@@ -2,6 +2,7 @@
 
 #include "ETLLib.h"
 #include "RuntimeFolder.h"
+#include "cvstl.h"
 #include "wAppLauncher.h"
 
 #include <QLocalServer>
@@ -144,39 +145,8 @@ QString ArgHandler::socketPath()
 
 bool ArgHandler::isValidText(const QByteArray &utf8)
 {
-    if (utf8.isEmpty() || utf8.size() > kMaxTextBytes)
-        return false;
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(utf8.constData());
-    const unsigned char *end = p + utf8.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int extra;
-        unsigned int min, code;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80, code = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800, code = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000, code = c & 0x07;
-        } else {
-            return false;
-        }
-        if (end - p <= extra)
-            return false;
-        for (int i = 1; i <= extra; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i] & 0x3F);
-        }
-        if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-            return false;
-        p += extra + 1;
-    }
-    return true;
+    return !utf8.isEmpty() && utf8.size() <= kMaxTextBytes &&
+           cv::is_valid_utf8(utf8.constData(), static_cast<size_t>(utf8.size()));
 }
 
 ArgHandler::Frame ArgHandler::takeFrame(QByteArray &buffer, QByteArray &payload, quint32 *length)

@@ -76,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(wellFormed(back));
     // Decoding what was encoded changes nothing.
     FUZZ_CHECK(cv::string_utf8_to_wstring(back) == wide);
+    FUZZ_CHECK(cv::is_valid_utf8(input.data(), input.size()) == wellFormed(input));
     if (wellFormed(input)) {
         FUZZ_CHECK(back == input);
     } else {

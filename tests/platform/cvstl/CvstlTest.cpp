@@ -49,6 +49,8 @@ private slots:
         const std::wstring got = cv::string_utf8_to_wstring(utf8);
         QCOMPARE(QString::fromStdWString(got), QString::fromStdWString(wide));
         QCOMPARE(got.size(), wide.size());
+        QCOMPARE(cv::is_valid_utf8(utf8.data(), utf8.size()),
+                 wide.find(wchar_t(0xFFFD)) == std::wstring::npos);
     }
 
     void encode()
