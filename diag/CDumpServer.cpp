@@ -1,5 +1,6 @@
 #include "CDumpServer.h"
 
+#include "DumpToolWatch.h"
 #include "ETLLib.h"
 #include "UICommon.h"
 
@@ -154,8 +155,19 @@ bool CDumpServer::StartDumpProcess(const std::string &watchdogPath, DWORD proces
     }
     char buffer[kCommandLineSize];
     memcpy(buffer, commandLine.c_str(), commandLine.size() + 1);
-    return AutoCreateProcessInJobA(nullptr, buffer, nullptr, nullptr, 0, CREATE_NO_WINDOW, nullptr,
-                                   nullptr) != 0;
+    if (!AutoCreateProcessInJobA(nullptr, buffer, nullptr, nullptr, 0, CREATE_NO_WINDOW, nullptr, nullptr))
+        return false;
+    if (dumpMode) {
+        // The tool waits untraced; the crash hook reaches it through this link.
+        m_toolWatch.reset(new DumpToolWatch());
+        m_toolWatch->start();
+    }
+    return true;
+}
+
+bool CDumpServer::isDumpToolLinked() const
+{
+    return m_toolWatch && m_toolWatch->isLinked();
 }
 
 void CDumpServer::UpdateTime()
