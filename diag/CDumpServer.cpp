@@ -157,7 +157,7 @@ bool CDumpServer::StartDumpProcess(const std::string &watchdogPath, DWORD proces
     memcpy(buffer, commandLine.c_str(), commandLine.size() + 1);
     if (!AutoCreateProcessInJobA(nullptr, buffer, nullptr, nullptr, 0, CREATE_NO_WINDOW, nullptr, nullptr))
         return false;
-    if (dumpMode) {
+    if (dumpMode && processId == GetCurrentProcessId()) {
         // The tool waits untraced; the crash hook reaches it through this link.
         m_toolWatch.reset(new DumpToolWatch());
         m_toolWatch->start();

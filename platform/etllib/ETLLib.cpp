@@ -218,6 +218,8 @@ void etlHookCrashSignal()
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     g_handOffSeconds = handOffSeconds();
+    // Built now: built first inside the handler it would allocate and take a lock.
+    TraceWriter::instance();
     action.sa_sigaction = crashHandler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
