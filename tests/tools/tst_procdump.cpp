@@ -325,9 +325,10 @@ private slots:
         const QByteArray trace = text.readAll();
         QCOMPARE(trace.count("(crashed)"), 1);
         QCOMPARE(trace.count("\nThread "), 3);
-        // The other failing thread is held at its fault or waits in the hook until the process ends.
+        // The other failing thread is in the dump too: at its fault, in the hook waiting for the
+        // process to end, or (on a loaded machine) just before its fault.
         const QByteArray other = trace.mid(trace.indexOf("\nThread ", trace.indexOf("(crashed)")));
-        QVERIFY2(other.contains("crashHere"), trace.constData());
+        QVERIFY2(other.contains("main::{lambda"), trace.constData());
     }
 
     void handlerPutOverTheHookGetsNoDumpButNoWaitEither()
