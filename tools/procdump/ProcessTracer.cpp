@@ -15,11 +15,6 @@ namespace {
 
 const long kOptions = PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC;
 
-bool isStopSignal(int signal)
-{
-    return signal == SIGSTOP || signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU;
-}
-
 } // namespace
 
 ProcessTracer::ProcessTracer(pid_t pid) : m_pid(pid) {}
@@ -87,7 +82,6 @@ void ProcessTracer::handle(pid_t tid, int status)
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
         m_threads.erase(tid);
         m_stopped.erase(tid);
-        m_groupStopped.erase(tid);
         m_pendingSignal.erase(tid);
         return;
     }
@@ -99,7 +93,6 @@ void ProcessTracer::handle(pid_t tid, int status)
     m_stopped.insert(tid);
     const int signal = WSTOPSIG(status);
     const int event = status >> 16;
-    m_groupStopped.erase(tid);
 
     switch (event) {
     case PTRACE_EVENT_CLONE: {
@@ -116,10 +109,7 @@ void ProcessTracer::handle(pid_t tid, int status)
         break;
     }
     case PTRACE_EVENT_STOP:
-        // A group-stop stays a stop until SIGCONT; anything else here is our own interrupt or the
-        // first stop of a new thread.
-        if (isStopSignal(signal))
-            m_groupStopped.insert(tid);
+        // Our own interrupt, the first stop of a new thread, or a group-stop that detaching keeps.
         break;
     case 0:
         // A signal that arrived while we held the process: it is handed back on detaching.
@@ -214,6 +204,5 @@ void ProcessTracer::detachAll()
     }
     m_threads.clear();
     m_stopped.clear();
-    m_groupStopped.clear();
     m_pendingSignal.clear();
 }

@@ -39,6 +39,5 @@ private:
     pid_t m_pid;
     std::set<pid_t> m_threads;
     std::set<pid_t> m_stopped;
-    std::set<pid_t> m_groupStopped;
     std::map<pid_t, int> m_pendingSignal;
 };
