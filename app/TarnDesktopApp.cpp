@@ -62,7 +62,7 @@ ProcessLifetimeObjects g_processLifetime;
 TarnDesktopApp::TarnDesktopApp(int &argc, char **argv)
     : QObject(nullptr), serviceInit(), application(argc, argv), translaterHandler(nullptr),
       mainWindow(nullptr), logControl(nullptr), systemTray(nullptr), showMainWindowAtStart(1),
-      uninstallFlag(0), comInitResult(S_FALSE), dumpServer(), heartbeatTimer(), stampFileTimer()
+      uninstallFlag(0), comInitResult(S_FALSE), dumpServer(), heartbeatTimer(), stampFileTimer(), sessionEnd()
 {
     // The application object has removed its own options by now.
     reduceCommandLine(argc, argv, showMainWindowAtStart, uninstallFlag);
@@ -136,6 +136,9 @@ int TarnDesktopApp::run()
     if (exitCode < 0) {
         return exitCode;
     }
+    // From here on the process owns state an orderly shutdown must release; before this point a
+    // signal ends it at once, as it should end a start that is still deciding whether to run.
+    sessionEnd.install();
 
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QEBridge::instance().initBridge();

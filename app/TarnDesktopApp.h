@@ -2,6 +2,7 @@
 
 #include "CAppServiceInit.h"
 #include "CDumpServer.h"
+#include "SessionEndWatcher.h"
 #include "TarnApplication.h"
 #include "winapi.h"
 
@@ -75,4 +76,6 @@ private:
     CDumpServer dumpServer;
     QTimer heartbeatTimer;
     QTimer stampFileTimer;
+    // Declared last: it stops catching signals only after "app exit" has been written.
+    SessionEndWatcher sessionEnd;
 };

@@ -2,6 +2,7 @@
 
 #include "DumpToolWatch.h"
 #include "ETLLib.h"
+#include "RuntimeLocation.h"
 #include "UICommon.h"
 
 #include <QDateTime>
@@ -27,6 +28,19 @@ int64_t currentUnixTime()
 void storeHeartbeat(int64_t *view, int64_t value)
 {
     __atomic_store_n(view, value, __ATOMIC_RELEASE);
+}
+
+// Why the heartbeat record could not be had, in words a reader of the log can act on.
+std::string recordFailure(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+        return "its name is taken by something that is not this user's record";
+    case ERROR_PATH_NOT_FOUND:
+        return "there is no private runtime folder";
+    default:
+        return "error " + std::to_string(static_cast<unsigned long>(error));
+    }
 }
 
 void printStatus(const char *text)
@@ -123,13 +137,21 @@ bool CDumpServer::OpenShareMemory()
         m_mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
     }
     if (m_mapping == nullptr) {
+        const DWORD error = GetLastError();
         printStatus("open sharememory failed");
+        const std::string name = recordName(GetCurrentProcessId());
+        const std::string path = RuntimeLocation::objectPath(name);
+        etlModuleTrace(4, kTraceTag, "crash dumps are off: the heartbeat record [%s] cannot be created: %s",
+                       path.empty() ? name.c_str() : path.c_str(), recordFailure(error).c_str());
         return false;
     }
     if (m_view == nullptr)
         m_view = static_cast<int64_t *>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (m_view == nullptr) {
+        const DWORD error = GetLastError();
         printStatus("map sharememory failed");
+        etlModuleTrace(4, kTraceTag, "crash dumps are off: the heartbeat record cannot be mapped: error %lu",
+                       static_cast<unsigned long>(error));
         return false;
     }
     printStatus("open sharememory success");
@@ -150,13 +172,18 @@ bool CDumpServer::StartDumpProcess(const std::string &watchdogPath, DWORD proces
     const std::string commandLine = composeCommandLine(watchdogPath, processId, dumpNamePrefix, dumpToolPath,
                                                        logFolder, dumpMode, now, &why);
     if (commandLine.empty()) {
-        etlModuleTrace(4, kTraceTag, "dump process not started: %s", why.c_str());
+        etlModuleTrace(4, kTraceTag, "dump process not started: %s; crash dumps are off", why.c_str());
         return false;
     }
     char buffer[kCommandLineSize];
     memcpy(buffer, commandLine.c_str(), commandLine.size() + 1);
-    if (!AutoCreateProcessInJobA(nullptr, buffer, nullptr, nullptr, 0, CREATE_NO_WINDOW, nullptr, nullptr))
+    if (AutoCreateProcessInJobA(nullptr, buffer, nullptr, nullptr, 0, CREATE_NO_WINDOW, nullptr, nullptr) ==
+        0) {
+        etlModuleTrace(4, kTraceTag, "crash dumps are off: [%s] cannot be started: error %lu",
+                       (dumpMode ? dumpToolPath : watchdogPath).c_str(),
+                       static_cast<unsigned long>(GetLastError()));
         return false;
+    }
     if (dumpMode && processId == GetCurrentProcessId()) {
         // The tool waits untraced; the crash hook reaches it through this link.
         m_toolWatch.reset(new DumpToolWatch());

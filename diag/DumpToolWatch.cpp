@@ -72,11 +72,11 @@ void DumpToolWatch::linkReadable()
     m_notifier->setEnabled(false);
     m_notifier->deleteLater();
     m_notifier = nullptr;
-    etlModuleTrace(4, kTag, "dump tool %d ended: crash dumps are off", tool);
+    etlModuleTrace(4, kTag, "crash dumps are off: dump tool %d ended", tool);
 }
 
 void DumpToolWatch::giveUp(const char *why)
 {
     m_retry.stop();
-    etlModuleTrace(4, kTag, "dump tool not reached (%s): crash dumps are off", why);
+    etlModuleTrace(4, kTag, "crash dumps are off: the dump tool cannot be reached: %s", why);
 }

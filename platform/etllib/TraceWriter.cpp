@@ -204,12 +204,20 @@ bool TraceWriter::openLogFile()
 {
     m_path = logFilePath();
     pathCreateDirectory(pathRemoveLastPart(m_path));
-    const int fd = open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // O_NONBLOCK: a FIFO planted at the path would otherwise hold the open until someone reads it.
+    const int fd = open(m_path.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) {
         return false;
     }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        close(fd);
+        return false;
+    }
+    // A regular file never blocks anyway; clearing the flag keeps a full disk reported as it was.
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         close(fd);
         return false;
     }

@@ -34,6 +34,16 @@ const char kTagD[] = "D:ArgHandler";
 
 using Clock = std::chrono::steady_clock;
 
+// A local socket's path is at most 107 bytes; a longer one (a deep home folder) is never cut short.
+QByteArray tooLongReason(const QString &path)
+{
+    const QByteArray native = path.toLocal8Bit();
+    if (static_cast<size_t>(native.size()) < sizeof(sockaddr_un::sun_path))
+        return QByteArray();
+    return "[" + native + "] is " + QByteArray::number(native.size()) + " bytes, longer than the " +
+           QByteArray::number(static_cast<int>(sizeof(sockaddr_un::sun_path) - 1)) + " a local socket allows";
+}
+
 bool fillAddress(const QString &path, sockaddr_un *address)
 {
     const QByteArray native = path.toLocal8Bit();
@@ -214,7 +224,11 @@ void ArgHandler::setArg(const QString &text)
     const QString path = socketPath();
     sockaddr_un address;
     if (path.isEmpty() || !fillAddress(path, &address)) {
-        etlModuleTrace(4, kTagW, "setArg: no usable relay socket path");
+        const QByteArray tooLong = tooLongReason(path);
+        if (!tooLong.isEmpty())
+            etlModuleTrace(4, kTagW, "setArg: relay socket path %s; text not sent", tooLong.constData());
+        else
+            etlModuleTrace(4, kTagW, "setArg: no usable relay socket path");
         return;
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -291,7 +305,12 @@ bool ArgHandler::listen()
     const QString path = socketPath();
     sockaddr_un address;
     if (path.isEmpty() || !fillAddress(path, &address)) {
-        etlModuleTrace(4, kTagW, "listen: no usable relay socket path [%s]", qPrintable(path));
+        const QByteArray tooLong = tooLongReason(path);
+        if (!tooLong.isEmpty())
+            etlModuleTrace(4, kTagW, "listen: relay socket path %s; no later start can reach this one",
+                           tooLong.constData());
+        else
+            etlModuleTrace(4, kTagW, "listen: no usable relay socket path [%s]", qPrintable(path));
         return false;
     }
     struct stat st;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-// The user-private folder that holds the launcher registrations and the relay socket:
-// $XDG_RUNTIME_DIR/tarn-desktop, else /tmp/tarn-desktop-<uid>.
+// The user-private folder that holds the launcher registrations, the relay socket and the heartbeat
+// record (where it lies: RuntimeLocation), with a trace for every refusal.
 class RuntimeFolder
 {
 public:

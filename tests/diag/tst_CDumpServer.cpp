@@ -1,6 +1,7 @@
 #include "CDumpServer.h"
 #include "CommandLineSplitter.h"
 #include "ETLLib.h"
+#include "RuntimeLocation.h"
 #include "TraceLogFile.h"
 
 #include <QtTest>
@@ -34,8 +35,8 @@ SYSTEMTIME makeTime(int year, int month, int day, int hour, int minute, int seco
 
 QString ownRecordPath()
 {
-    return QStringLiteral("/dev/shm/") +
-           QString::fromStdString(CDumpServer::recordName(GetCurrentProcessId()));
+    return QString::fromStdString(
+        RuntimeLocation::objectPath(CDumpServer::recordName(GetCurrentProcessId())));
 }
 
 // A second, independent read-only mapping of this process's heartbeat record, as the watchdog sees it.
@@ -44,8 +45,8 @@ class RecordReader
 public:
     RecordReader()
     {
-        const std::string name = "/" + CDumpServer::recordName(GetCurrentProcessId());
-        const int fd = shm_open(name.c_str(), O_RDONLY, 0);
+        const std::string path = RuntimeLocation::objectPath(CDumpServer::recordName(GetCurrentProcessId()));
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return;
         void *view = mmap(nullptr, 8, PROT_READ, MAP_SHARED, fd, 0);
@@ -123,7 +124,7 @@ int openWithoutAddressSpace()
         fclose(status);
     if (vmKb <= 0)
         return 10;
-    const std::string record = "/dev/shm/" + CDumpServer::recordName(GetCurrentProcessId());
+    const std::string record = RuntimeLocation::objectPath(CDumpServer::recordName(GetCurrentProcessId()));
     rlimit original;
     getrlimit(RLIMIT_AS, &original);
     rlimit limit = original;
@@ -378,9 +379,14 @@ private slots:
 
     void missingToolIsReportedAsFailure()
     {
+        const int tracedBefore = TraceLogFile::linesContaining("W:Demo crash dumps are off").size();
         CDumpServer server;
-        QVERIFY(!server.StartDumpProcess(
-            "/x/wddmp.exe", 4242, "p-", m_toolDir.path().toStdString() + "/no-such-tool", "/doc/log/", true));
+        const std::string tool = m_toolDir.path().toStdString() + "/no-such-tool";
+        QVERIFY(!server.StartDumpProcess("/x/wddmp.exe", 4242, "p-", tool, "/doc/log/", true));
+        // A program running without its dump tool says so.
+        const QList<QByteArray> traced = TraceLogFile::linesContaining("W:Demo crash dumps are off");
+        QCOMPARE(traced.size(), tracedBefore + 1);
+        QVERIFY2(traced.last().contains(QByteArray::fromStdString(tool)), traced.last().constData());
     }
 
     void recordLifecycleSeenFromASecondMapping()
@@ -497,6 +503,7 @@ private slots:
     void recordThatCannotBeOpenedLeavesTheServerClosed()
     {
         // Something that is not a shared-memory object already holds the name.
+        QVERIFY(!RuntimeLocation::ensure(nullptr).empty());
         const QString blocker = ownRecordPath();
         QVERIFY(QDir().mkdir(blocker));
         CDumpServer server;
@@ -506,6 +513,10 @@ private slots:
         QDir().rmdir(blocker);
         QVERIFY(!opened);
         QCOMPARE(printed, QByteArray("open sharememory failed"));
+        const QList<QByteArray> traced = TraceLogFile::linesContaining("W:Demo crash dumps are off");
+        QVERIFY(!traced.isEmpty());
+        QVERIFY2(traced.last().contains(blocker.toUtf8()) && traced.last().contains("not this user's record"),
+                 traced.last().constData());
         QVERIFY(!server.hasHandle());
         QVERIFY(!server.isMapped());
         server.ClearTime();
@@ -543,7 +554,8 @@ private slots:
         const QByteArray text = trace.readAll();
         QVERIFY2(text.contains("failHere") && text.contains(" in main"), text.constData());
         // The tool removes the record the crashed program left behind.
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid)),
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(QString::fromStdString(
+                                     RuntimeLocation::objectPath(CDumpServer::recordName(DWORD(pid))))),
                                  30000);
     }
 
@@ -584,7 +596,7 @@ private slots:
         QVERIFY(status.readAll().contains("TracerPid:\t0\n"));
 
         const QByteArray expected =
-            "W:Demo dump tool " + QByteArray::number(tool) + " ended: crash dumps are off";
+            "W:Demo crash dumps are off: dump tool " + QByteArray::number(tool) + " ended";
         QCOMPARE(linesOf(pid, expected), 0);
         QCOMPARE(::kill(tool, SIGKILL), 0);
         QTRY_COMPARE_WITH_TIMEOUT(linesOf(pid, expected), 1, 20000);
@@ -603,8 +615,8 @@ private slots:
 
     void recordCreatedByTheWatchdogFirstIsOpened()
     {
-        const std::string name = "/" + CDumpServer::recordName(GetCurrentProcessId());
-        const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const int fd =
+            ::open(ownRecordPath().toLocal8Bit().constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         QVERIFY(fd >= 0);
         QCOMPARE(ftruncate(fd, 8), 0);
         ::close(fd);

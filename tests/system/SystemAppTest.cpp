@@ -154,7 +154,7 @@ private slots:
         QVERIFY2(match.hasMatch(), output.constData());
         QVERIFY(match.captured(1).toLongLong() > 1700000000LL);
         QVERIFY2(output.contains("heartbeat-exit=0\n"), output.constData());
-        QVERIFY(!QFile::exists(QString("/dev/shm/wddmpsharememory%1").arg(run.pid())));
+        QVERIFY(!QFile::exists(run.home() + QString("/run/tarn-desktop/wddmpsharememory%1").arg(run.pid())));
     }
 
     void autorunStartsHidden()

@@ -14,6 +14,8 @@
 // Actions are separated by commas. A report is lines "key=value": visible (main window), tray-available (a
 // tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR),
 // stylesheet-bytes, gl-driver (a GL driver is mapped into the process).
+#include "RuntimeLocation.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QFile>
@@ -122,8 +124,8 @@ void reportHeartbeatAtExit()
 
 void observeHeartbeat()
 {
-    const QByteArray path =
-        "/dev/shm/wddmpsharememory" + QByteArray::number(static_cast<qlonglong>(getpid()));
+    const QByteArray path = QByteArray::fromStdString(
+        RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(static_cast<long long>(getpid()))));
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         appendOutput("heartbeat-missing=1\n");

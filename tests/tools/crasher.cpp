@@ -4,7 +4,7 @@
 
 #include "DumpToolLink.h"
 #include "ETLLib.h"
-#include "RuntimeFolder.h"
+#include "RuntimeLocation.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -34,9 +34,9 @@ std::atomic<bool> g_release(false);
 // Connects to the dump tool the way the program does, once the tool listens.
 bool linkToDumpTool()
 {
-    const std::string path = RuntimeFolder::path() + "/" + DumpToolLink::socketName(getpid());
+    std::string why;
+    const std::string path = RuntimeLocation::ensure(&why) + "/" + DumpToolLink::socketName(getpid());
     for (int i = 0; i < 3000; ++i) {
-        std::string why;
         const DumpToolLink::Attempt attempt = DumpToolLink::connect(path, &why);
         if (attempt == DumpToolLink::Attempt::Connected)
             return true;
@@ -53,8 +53,10 @@ int64_t *g_record = nullptr;
 
 void createHeartbeatRecord()
 {
-    const std::string name = "/wddmpsharememory" + std::to_string(getpid());
-    const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
+    if (RuntimeLocation::ensure(nullptr).empty())
+        return;
+    const std::string path = RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(getpid()));
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0 || ftruncate(fd, 8) != 0)
         return;
     void *view = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

@@ -1,4 +1,5 @@
 #include "ChildProcess.h"
+#include "RuntimeLocation.h"
 
 #include <QLocalSocket>
 #include <QtTest>
@@ -23,7 +24,7 @@ QString crasherPath()
 
 QString recordPath(pid_t pid)
 {
-    return QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid);
+    return QString::fromStdString(RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(pid)));
 }
 
 QStringList dumpArguments(pid_t pid, const QString &path, bool onException = true)

@@ -1,4 +1,5 @@
 #include "ChildProcess.h"
+#include "RuntimeLocation.h"
 
 #include <QtTest>
 
@@ -21,6 +22,11 @@ QString crasherPath()
 QString recordName(pid_t pid)
 {
     return QStringLiteral("wddmpsharememory%1").arg(pid);
+}
+
+QString recordPath(pid_t pid)
+{
+    return QString::fromStdString(RuntimeLocation::objectPath(recordName(pid).toStdString()));
 }
 
 const QString kPrefix = QStringLiteral("Corvane Daskor-1.0.0.5-");
@@ -91,7 +97,7 @@ private slots:
         const QString log = freshLogFolder(QStringLiteral("hang"));
         ChildProcess target;
         QVERIFY(target.start(crasherPath(), {QStringLiteral("stall")}));
-        QTRY_VERIFY(QFile::exists(QStringLiteral("/dev/shm/") + recordName(target.pid())));
+        QTRY_VERIFY(QFile::exists(recordPath(target.pid())));
         ChildProcess watchdog;
         QVERIFY(startWatchdog(watchdog, target.pid(), log));
 
@@ -120,7 +126,7 @@ private slots:
         QVERIFY(target.wait(10000));
         QVERIFY(watchdog.wait(10000));
         QCOMPARE(watchdog.exitCode(), 0);
-        QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
+        QFile::remove(recordPath(target.pid()));
     }
 
     void aNewStallAfterRecoveryIsDumpedAgain()
@@ -128,7 +134,7 @@ private slots:
         const QString log = freshLogFolder(QStringLiteral("twice"));
         ChildProcess target;
         QVERIFY(target.start(crasherPath(), {QStringLiteral("stall-twice")}));
-        QTRY_VERIFY(QFile::exists(QStringLiteral("/dev/shm/") + recordName(target.pid())));
+        QTRY_VERIFY(QFile::exists(recordPath(target.pid())));
         ChildProcess watchdog;
         QVERIFY(startWatchdog(watchdog, target.pid(), log));
         QTRY_COMPARE_WITH_TIMEOUT(dumps(log).size(), 1, 20000);
@@ -139,7 +145,7 @@ private slots:
         QVERIFY(watchdog.wait(10000));
         QCOMPARE(watchdog.exitCode(), 0);
         QCOMPARE(dumps(log).size(), 2);
-        QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
+        QFile::remove(recordPath(target.pid()));
     }
 
     void orderlyExitEndsTheWatch()
@@ -155,7 +161,7 @@ private slots:
         QVERIFY(dumps(log).isEmpty());
         target.signal(SIGTERM);
         QVERIFY(target.wait(10000));
-        QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
+        QFile::remove(recordPath(target.pid()));
     }
 
     void vanishedProcessEndsTheWatch()
@@ -171,7 +177,7 @@ private slots:
         QVERIFY(watchdog.wait(10000));
         QCOMPARE(watchdog.exitCode(), 0);
         QVERIFY(dumps(log).isEmpty());
-        QFile::remove(QStringLiteral("/dev/shm/") + recordName(target.pid()));
+        QFile::remove(recordPath(target.pid()));
     }
 };
 

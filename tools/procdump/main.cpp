@@ -6,12 +6,10 @@
 #include "ProcFs.h"
 #include "ProcdumpCommandLine.h"
 #include "ProcessTracer.h"
-#include "RuntimeFolder.h"
-#include "uCTraceHelper.h"
+#include "RuntimeLocation.h"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,9 +77,9 @@ void installStopHandlers()
 // The heartbeat record of a process that did not close it would stay until the next reboot.
 void removeHeartbeatRecord(pid_t pid)
 {
-    const std::string name = "/wddmpsharememory" + std::to_string(pid);
-    if (shm_unlink(name.c_str()) == 0)
-        fprintf(stderr, "procdump: removed the heartbeat record %s\n", name.c_str());
+    const std::string path = RuntimeLocation::objectPath("wddmpsharememory" + std::to_string(pid));
+    if (!path.empty() && unlink(path.c_str()) == 0)
+        fprintf(stderr, "procdump: removed the heartbeat record %s\n", path.c_str());
 }
 
 // Waits until `pid` may be traced by us: the program that started us grants that only once we run.
@@ -152,9 +150,6 @@ int main(int argc, char **argv)
         fputs(ProcdumpCommandLine::usage(), stderr);
         return 2;
     }
-    // Our own few trace lines (the runtime folder's checks) belong on our standard error.
-    uCTraceHelper::getInstance().RedirectToConsole();
-
     installStopHandlers();
     std::string error;
     if (!command.onException) {
@@ -176,7 +171,8 @@ int main(int argc, char **argv)
     }
     // Nothing is traced until the process reports a fault: it stays open to debuggers meanwhile.
     CrashListener listener(command.pid);
-    if (!listener.listen(RuntimeFolder::path(), &error)) {
+    const std::string folder = RuntimeLocation::ensure(&error);
+    if (folder.empty() || !listener.listen(folder, &error)) {
         fprintf(stderr, "procdump: %s\n", error.c_str());
         return 1;
     }

@@ -1,11 +1,13 @@
 #include "HeartbeatRecord.h"
 
+#include "RuntimeLocation.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-HeartbeatRecord::HeartbeatRecord(const std::string &name) : m_name("/" + name) {}
+HeartbeatRecord::HeartbeatRecord(const std::string &name) : m_path(RuntimeLocation::objectPath(name)) {}
 
 HeartbeatRecord::~HeartbeatRecord()
 {
@@ -17,12 +19,16 @@ bool HeartbeatRecord::open()
 {
     if (m_view != nullptr)
         return true;
-    const int fd = shm_open(m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
+    if (m_path.empty())
+        return false;
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat st;
-    // Reading past the end of a shorter object would kill this process.
-    if (fstat(fd, &st) != 0 || st.st_size < static_cast<off_t>(sizeof(int64_t))) {
+    // Reading past the end of a shorter object would kill this process; only the user's own plain record
+    // is read.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+        st.st_size < static_cast<off_t>(sizeof(int64_t))) {
         close(fd);
         return false;
     }

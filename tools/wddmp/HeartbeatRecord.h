@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// Read-only view of another process's heartbeat record (a shared-memory object of 8 bytes holding
-// a signed 64-bit time, 0 after an orderly exit).
+// Read-only view of another process's heartbeat record (a file of 8 bytes in the user's runtime folder,
+// mapped shared, holding a signed 64-bit time, 0 after an orderly exit).
 class HeartbeatRecord
 {
 public:
@@ -19,6 +19,6 @@ public:
     HeartbeatRecord &operator=(const HeartbeatRecord &) = delete;
 
 private:
-    std::string m_name;
+    std::string m_path;
     const int64_t *m_view = nullptr;
 };

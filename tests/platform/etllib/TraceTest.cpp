@@ -354,6 +354,38 @@ private slots:
         QVERIFY(readAll(captured).contains("N:Link not through the link"));
     }
 
+    void fifoAtTheLogPathIsRefusedWithoutWaiting()
+    {
+        // Nobody reads the FIFO: opening it for writing would wait for a reader for ever.
+        QVERIFY(QFile::remove(logPath()));
+        QCOMPARE(mkfifo(QFile::encodeName(logPath()).constData(), 0600), 0);
+        etlSetAppDocPath(m_dir->path().toStdString());
+        const QString captured = m_dir->path() + "/stderr.txt";
+        {
+            StderrCapture capture(captured);
+            std::atomic<bool> done{false};
+            std::thread writer([&done] {
+                etlModuleTrace(5, "N:Fifo", "not into the FIFO");
+                done.store(true);
+            });
+            const bool inTime = QTest::qWaitFor([&done] { return done.load(); }, 10000);
+            if (!inTime) {
+                // Let the stuck writer go before failing, so the test ends.
+                const int reader = open(QFile::encodeName(logPath()).constData(), O_RDONLY | O_NONBLOCK);
+                writer.join();
+                if (reader >= 0)
+                    close(reader);
+            } else {
+                writer.join();
+            }
+            QVERIFY2(inTime, "the trace waited for a reader of the FIFO");
+        }
+        QVERIFY(readAll(captured).contains("N:Fifo not into the FIFO\n"));
+        struct stat st;
+        QCOMPARE(lstat(QFile::encodeName(logPath()).constData(), &st), 0);
+        QVERIFY(S_ISFIFO(st.st_mode));
+    }
+
     void rotatesAtEightMebibytes()
     {
         const std::string text(1000, 'r');

@@ -152,14 +152,22 @@ void TestLauncher::runtimeFolderRefusesLinkFileAndStranger()
 void TestLauncher::runtimeFolderFallsBackWithoutXdgRuntimeDir()
 {
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-    const std::string fallback = "/tmp/tarn-desktop-" + std::to_string(::getuid());
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    // The user's own cache folder, never a shared /tmp name another account could take first.
+    qputenv("XDG_CACHE_HOME", qgetenv("HOME") + "/cache");
+    const std::string fallback = qgetenv("HOME").toStdString() + "/cache/tarn-desktop/run";
     qputenv("XDG_RUNTIME_DIR", "/nonexistent/run");
     QCOMPARE(RuntimeFolder::location(), fallback);
     qputenv("XDG_RUNTIME_DIR", "relative");
     QCOMPARE(RuntimeFolder::location(), fallback);
     qunsetenv("XDG_RUNTIME_DIR");
     QCOMPARE(RuntimeFolder::location(), fallback);
+    QCOMPARE(RuntimeFolder::path(), fallback);
     qputenv("XDG_RUNTIME_DIR", saved);
+    if (savedCache.isNull())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", savedCache);
     QCOMPARE(RuntimeFolder::location(), saved.toStdString() + "/tarn-desktop");
 }
 

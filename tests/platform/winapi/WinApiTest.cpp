@@ -1,5 +1,8 @@
 #include "winapi.h"
 
+#include "RuntimeLocation.h"
+
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -27,7 +30,13 @@ std::string uniqueName(const char *what)
 bool shmExists(const std::string &name, struct stat *info = nullptr)
 {
     struct stat local;
-    return stat(("/dev/shm/" + name).c_str(), info ? info : &local) == 0;
+    return lstat(RuntimeLocation::objectPath(name).c_str(), info ? info : &local) == 0;
+}
+
+// Plants an object at a name the way another program of the same user could.
+int plant(const std::string &name)
+{
+    return open(RuntimeLocation::objectPath(name).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 } // namespace
@@ -91,7 +100,7 @@ private slots:
     void existingObjectKeepsItsSizeAndIsTightened()
     {
         const std::string name = uniqueName("existing");
-        const int fd = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const int fd = plant(name);
         QVERIFY(fd >= 0);
         QCOMPARE(ftruncate(fd, 8192), 0);
         fchmod(fd, 0644);
@@ -107,7 +116,7 @@ private slots:
         QVERIFY(CloseHandle(mapping));
 
         // A smaller existing object grows to the asked size.
-        const int small = shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        const int small = plant(name);
         QVERIFY(small >= 0);
         close(small);
         mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 16, name.c_str());
@@ -115,6 +124,49 @@ private slots:
         QVERIFY(shmExists(name, &info));
         QCOMPARE(int(info.st_size), 16);
         QVERIFY(CloseHandle(mapping));
+    }
+
+    void namedMappingIsAFileOfThePrivateRuntimeFolder()
+    {
+        const std::string name = uniqueName("private");
+        HANDLE mapping =
+            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str());
+        QVERIFY(mapping);
+        const std::string path = RuntimeLocation::objectPath(name);
+        QCOMPARE(path, RuntimeLocation::folder() + "/" + name);
+        struct stat info;
+        QCOMPARE(lstat(path.c_str(), &info), 0);
+        QVERIFY(S_ISREG(info.st_mode));
+        QCOMPARE(info.st_uid, geteuid());
+        QCOMPARE(lstat(RuntimeLocation::folder().c_str(), &info), 0);
+        QCOMPARE(int(info.st_mode & 0777), 0700);
+        QVERIFY(CloseHandle(mapping));
+        QVERIFY(!shmExists(name));
+    }
+
+    void namedMappingRefusesWhatIsNotAPlainFile()
+    {
+        QVERIFY(!RuntimeLocation::ensure(nullptr).empty());
+        // A link, a FIFO and a folder at the name: none is opened, none blocks, none is removed.
+        const std::string link = uniqueName("link");
+        QTemporaryDir target;
+        QVERIFY(target.isValid());
+        const std::string aim = target.path().toStdString() + "/aim";
+        QCOMPARE(symlink(aim.c_str(), RuntimeLocation::objectPath(link).c_str()), 0);
+        const std::string fifo = uniqueName("fifo");
+        QCOMPARE(mkfifo(RuntimeLocation::objectPath(fifo).c_str(), 0600), 0);
+        const std::string folder = uniqueName("folder");
+        QCOMPARE(mkdir(RuntimeLocation::objectPath(folder).c_str(), 0700), 0);
+        for (const std::string &name : {link, fifo, folder}) {
+            QVERIFY2(!CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, name.c_str()),
+                     name.c_str());
+            QVERIFY(GetLastError() != ERROR_SUCCESS);
+            QVERIFY2(shmExists(name), name.c_str());
+        }
+        QVERIFY(!QFile::exists(QString::fromStdString(aim)));
+        unlink(RuntimeLocation::objectPath(link).c_str());
+        unlink(RuntimeLocation::objectPath(fifo).c_str());
+        rmdir(RuntimeLocation::objectPath(folder).c_str());
     }
 
     void anonymousMapping()

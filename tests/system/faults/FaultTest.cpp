@@ -249,7 +249,8 @@ private slots:
         QVERIFY2(values.size() >= 4, output.constData());
         QVERIFY2(values.first().toLongLong() > 1700000000LL, output.constData());
         QCOMPARE(values.count(values.first()), values.size());
-        QVERIFY(!QFile::exists(QStringLiteral("/dev/shm/wddmpsharememory%1").arg(outcome.pid)));
+        QVERIFY(!QFile::exists(run.home() +
+                               QStringLiteral("/run/tarn-desktop/wddmpsharememory%1").arg(outcome.pid)));
     }
 
     void noTrayHost()
@@ -337,7 +338,8 @@ private slots:
             // It ended before anything started: no dump tool, no record, no registration of an instance.
             // Process ids are reused, so a record of that name may be left from an earlier process
             // killed before its dump tool ran; this run must not have written one.
-            const QFileInfo record(QStringLiteral("/dev/shm/wddmpsharememory%1").arg(outcome.pid));
+            const QFileInfo record(run.home() +
+                                   QStringLiteral("/run/tarn-desktop/wddmpsharememory%1").arg(outcome.pid));
             QVERIFY2(!record.exists() || record.lastModified() < started,
                      qPrintable(record.lastModified().toString(Qt::ISODateWithMs)));
             QVERIFY(ProgramProcesses::watchersOf(outcome.pid).isEmpty());

@@ -12,9 +12,10 @@
 
 namespace {
 
-QString recordPath(qint64 pid)
+// The heartbeat record lives in the run's private runtime folder.
+QString recordPath(const ProgramRun &run, qint64 pid)
 {
-    return QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid);
+    return run.home() + QStringLiteral("/run/tarn-desktop/wddmpsharememory%1").arg(pid);
 }
 
 QString logFile(const ProgramRun &run)
@@ -97,7 +98,7 @@ private:
         }
         if (!watchers.isEmpty()) {
             ++m_withDumpTool;
-            if (!waitUntilMissing(recordPath(pid), 10000)) {
+            if (!waitUntilMissing(recordPath(run, pid), 10000)) {
                 *why = QStringLiteral("heartbeat record of killed %1 left behind while the dump tool ran")
                            .arg(pid);
                 return false;
@@ -105,7 +106,7 @@ private:
         }
         // Killed before its dump tool ran, nothing is left to remove the record; the next start must
         // not mind it, but the test does not leave it lying around.
-        m_leftRecords << recordPath(pid);
+        m_leftRecords << recordPath(run, pid);
         return true;
     }
 
@@ -117,7 +118,7 @@ private:
         QCOMPARE(run.exitCode(), 0);
         const QStringList texts = run.logTexts(run.pid());
         QVERIFY2(texts.contains(QStringLiteral("N:Demo stop service")), qPrintable(texts.join('\n')));
-        QVERIFY(waitUntilMissing(recordPath(run.pid()), 10000));
+        QVERIFY(waitUntilMissing(recordPath(run, run.pid()), 10000));
     }
 
 private slots:

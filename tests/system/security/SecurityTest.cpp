@@ -200,7 +200,7 @@ private slots:
             const Node node = nodeOf(entry.filePath());
             QVERIFY2((node.mode & 077) == 0, qPrintable(entry.filePath() + " has mode " + octal(node.mode)));
         }
-        const QString record = QString("/dev/shm/wddmpsharememory%1").arg(run.pid());
+        const QString record = runtime + QString("/wddmpsharememory%1").arg(run.pid());
         const Node recordNode = nodeOf(record);
         QCOMPARE(octal(recordNode.mode), octal(0600));
         QCOMPARE(recordNode.owner, me);
@@ -232,8 +232,7 @@ private slots:
         QCOMPARE(octal(nodeOf(profile).mode), octal(0600));
         QCOMPARE(octal(nodeOf(QFileInfo(profile).path()).mode & 077), octal(0));
 
-        const QStringList arguments = {socketPath, QString("/wddmpsharememory%1").arg(run.pid()), logFile,
-                                       profile};
+        const QStringList arguments = {socketPath, record, logFile, profile};
         // The same user reaches everything, which shows the probe can tell.
         const QMap<QString, int> own = probe({}, m_probe, arguments);
         QCOMPARE(own.value("connect", -1), 0);

@@ -2,9 +2,8 @@
 // connect to its relay socket, open its heartbeat record, read its files. One line per attempt:
 // "<what> <errno>", 0 meaning it worked.
 //
-//   tarn-foreign-probe <socket path> <record name> [file ...]
+//   tarn-foreign-probe <socket path> <record path> [file ...]
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -33,12 +32,12 @@ int tryConnect(const char *path)
     return result;
 }
 
-int tryRecord(const char *name)
+int tryRecord(const char *path)
 {
-    const int fd = shm_open(name, O_RDWR | O_CLOEXEC, 0);
+    const int fd = open(path, O_RDWR | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         // Reading alone must be refused as well.
-        const int readOnly = shm_open(name, O_RDONLY | O_CLOEXEC, 0);
+        const int readOnly = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (readOnly >= 0) {
             close(readOnly);
             return 0;
@@ -64,7 +63,7 @@ int tryRead(const char *path)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s <socket path> <record name> [file ...]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <socket path> <record path> [file ...]\n", argv[0]);
         return 2;
     }
     std::printf("connect %d\n", tryConnect(argv[1]));

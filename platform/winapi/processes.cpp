@@ -1,160 +1,39 @@
+#include "CommandLineSplitter.h"
+#include "HandleTable.h"
+#include "ProcessState.h"
+#include "WinHandle.h"
+#include "cvstl.h"
+#include "errors.h"
+#include "paths.h"
 #include "winapi.h"
 
-#include "CommandLineSplitter.h"
-#include "cvstl.h"
-
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <strings.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 extern char **environ;
 
+using namespace winapi;
+
 namespace {
-
-thread_local DWORD t_lastError = ERROR_SUCCESS;
-
-// The state of a started child, shared by its handles and the thread that reaps it.
-struct ProcessState
-{
-    std::mutex mutex;
-    std::condition_variable ended;
-    pid_t pid = 0;
-    bool done = false;
-    int status = 0;
-};
-
-enum class HandleKind
-{
-    Mapping,
-    Process
-};
-
-struct WinHandle
-{
-    explicit WinHandle(HandleKind k) : kind(k) {}
-    HandleKind kind;
-    int fd = -1;
-    std::string name; // shared-memory name with its leading '/', empty when anonymous
-    uint64_t size = 0;
-    std::shared_ptr<ProcessState> process;
-};
-
-struct HandleTable
-{
-    std::mutex mutex;
-    std::set<WinHandle *> handles;        // live handles, so a stale or foreign pointer is refused
-    std::map<const void *, size_t> views; // base -> length of each mapped view
-    std::vector<pid_t> unreapedChildren;  // children whose reaper thread could not be started
-};
-
-// Never destroyed, so handles can still be closed from destructors that run at exit.
-HandleTable &table()
-{
-    static HandleTable *handles = new HandleTable();
-    return *handles;
-}
-
-HANDLE registerHandle(WinHandle *handle)
-{
-    std::lock_guard<std::mutex> lock(table().mutex);
-    table().handles.insert(handle);
-    return handle;
-}
-
-// Removes the handle from the live set; the caller owns the object afterwards.
-WinHandle *takeHandle(HANDLE handle)
-{
-    std::lock_guard<std::mutex> lock(table().mutex);
-    auto it = table().handles.find(static_cast<WinHandle *>(handle));
-    if (it == table().handles.end()) {
-        return nullptr;
-    }
-    WinHandle *object = *it;
-    table().handles.erase(it);
-    return object;
-}
-
-DWORD errorFromErrno(int error)
-{
-    switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        return ERROR_ACCESS_DENIED;
-    case ENOMEM:
-    case EAGAIN:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOEXEC:
-        return ERROR_BAD_FORMAT;
-    default:
-        return ERROR_INVALID_PARAMETER;
-    }
-}
-
-std::string executablePath()
-{
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (length < 0) {
-            return std::string();
-        }
-        if (static_cast<size_t>(length) < buffer.size()) {
-            return std::string(buffer.data(), static_cast<size_t>(length));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::string executableFolder()
-{
-    const std::string path = executablePath();
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return std::string();
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
 
 bool isExecutableFile(const std::string &path)
 {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
-bool exists(const std::string &path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 bool hasExtension(const std::string &path)
@@ -336,310 +215,11 @@ std::shared_ptr<ProcessState> processOf(HANDLE handle)
     return (*it)->process;
 }
 
-struct Apartment
-{
-    int count = 0;
-    DWORD kind = 0;
-};
-thread_local Apartment t_apartment;
-
 } // namespace
 
 DWORD GetCurrentProcessId()
 {
     return static_cast<DWORD>(getpid());
-}
-
-DWORD GetLastError()
-{
-    return t_lastError;
-}
-
-void SetLastError(DWORD error)
-{
-    t_lastError = error;
-}
-
-HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD protect, DWORD maximumSizeHigh,
-                          DWORD maximumSizeLow, LPCSTR name)
-{
-    const uint64_t size = (static_cast<uint64_t>(maximumSizeHigh) << 32) | maximumSizeLow;
-    // Only paging-file backed mappings exist here, and they need a size.
-    if (file != INVALID_HANDLE_VALUE || size == 0 || size > static_cast<uint64_t>(INT64_MAX) ||
-        (protect != PAGE_READWRITE && protect != PAGE_READONLY)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    std::string shmName;
-    int fd = -1;
-    bool existed = false;
-    if (name && *name) {
-        // One path component below /dev/shm; anything else could reach outside it.
-        if (strchr(name, '/') || strlen(name) > 250) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return nullptr;
-        }
-        shmName = std::string("/") + name;
-        const int access = protect == PAGE_READWRITE ? O_RDWR : O_RDONLY;
-        for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-            fd = shm_open(shmName.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd >= 0) {
-                existed = false;
-                break;
-            }
-            if (errno != EEXIST) {
-                break;
-            }
-            fd = shm_open(shmName.c_str(), access | O_CLOEXEC, 0);
-            if (fd >= 0) {
-                existed = true;
-            } else if (errno != ENOENT) {
-                break; // removed in between: try to create it again
-            }
-        }
-        if (fd < 0) {
-            SetLastError(errorFromErrno(errno));
-            return nullptr;
-        }
-    } else {
-        fd = memfd_create("mapping", MFD_CLOEXEC);
-        if (fd < 0) {
-            SetLastError(errorFromErrno(errno));
-            return nullptr;
-        }
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
-        const int error = errno;
-        close(fd);
-        SetLastError(errorFromErrno(error));
-        return nullptr;
-    }
-    if (existed) {
-        // An object of another user in the shared namespace is never ours to use.
-        if (info.st_uid != geteuid()) {
-            close(fd);
-            SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        if ((info.st_mode & 077) != 0) {
-            fchmod(fd, 0600);
-        }
-    }
-    if (static_cast<uint64_t>(info.st_size) < size) {
-        if (protect != PAGE_READWRITE || ftruncate(fd, static_cast<off_t>(size)) != 0) {
-            const int error = protect != PAGE_READWRITE ? EACCES : errno;
-            close(fd);
-            if (!existed && !shmName.empty()) {
-                shm_unlink(shmName.c_str());
-            }
-            SetLastError(errorFromErrno(error));
-            return nullptr;
-        }
-    }
-    WinHandle *handle = new WinHandle(HandleKind::Mapping);
-    handle->fd = fd;
-    handle->name = shmName;
-    handle->size = std::max<uint64_t>(size, static_cast<uint64_t>(info.st_size));
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return registerHandle(handle);
-}
-
-LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow, size_t bytes)
-{
-    int fd = -1;
-    uint64_t size = 0;
-    {
-        std::lock_guard<std::mutex> lock(table().mutex);
-        auto it = table().handles.find(static_cast<WinHandle *>(mapping));
-        if (it == table().handles.end() || (*it)->kind != HandleKind::Mapping) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return nullptr;
-        }
-        fd = (*it)->fd;
-        size = (*it)->size;
-    }
-    const uint64_t offset = (static_cast<uint64_t>(offsetHigh) << 32) | offsetLow;
-    if (offset >= size || offset % static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) != 0 ||
-        bytes > size - offset) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    const size_t length = bytes ? bytes : static_cast<size_t>(size - offset);
-    const int protection = (desiredAccess & (FILE_MAP_WRITE | FILE_MAP_ALL_ACCESS)) == FILE_MAP_READ
-                               ? PROT_READ
-                               : PROT_READ | PROT_WRITE;
-    void *base = mmap(nullptr, length, protection, MAP_SHARED, fd, static_cast<off_t>(offset));
-    if (base == MAP_FAILED) {
-        SetLastError(errorFromErrno(errno));
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> lock(table().mutex);
-    table().views[base] = length;
-    return base;
-}
-
-BOOL UnmapViewOfFile(LPCVOID base)
-{
-    size_t length = 0;
-    {
-        std::lock_guard<std::mutex> lock(table().mutex);
-        auto it = table().views.find(base);
-        if (it == table().views.end()) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        length = it->second;
-        table().views.erase(it);
-    }
-    munmap(const_cast<void *>(base), length);
-    return TRUE;
-}
-
-BOOL CloseHandle(HANDLE handle)
-{
-    WinHandle *object = takeHandle(handle);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (object->kind == HandleKind::Mapping) {
-        close(object->fd);
-        if (!object->name.empty()) {
-            shm_unlink(object->name.c_str());
-        }
-    }
-    // A process handle only drops its share of the state; the reaper thread keeps the rest.
-    delete object;
-    return TRUE;
-}
-
-BOOL IsDebuggerPresent()
-{
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return FALSE;
-    }
-    char buffer[4096];
-    size_t used = 0;
-    ssize_t got;
-    while (used < sizeof(buffer) - 1 && (got = read(fd, buffer + used, sizeof(buffer) - 1 - used)) > 0) {
-        used += static_cast<size_t>(got);
-    }
-    close(fd);
-    buffer[used] = '\0';
-    const char *field = strstr(buffer, "\nTracerPid:");
-    if (!field) {
-        return FALSE;
-    }
-    return strtol(field + strlen("\nTracerPid:"), nullptr, 10) != 0 ? TRUE : FALSE;
-}
-
-HMODULE LoadLibraryA(LPCSTR name)
-{
-    if (!name || !*name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    std::string file = name;
-    for (char &c : file) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    void *library = nullptr;
-    if (file.find('/') != std::string::npos) {
-        library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    } else {
-        const size_t dot = file.rfind('.');
-        if (dot != std::string::npos && strcasecmp(file.c_str() + dot, ".dll") == 0) {
-            file = "lib" + file.substr(0, dot) + ".so";
-        }
-        const std::string beside = executableFolder() + "/" + file;
-        if (exists(beside)) {
-            library = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-        }
-        if (!library) {
-            library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-        }
-    }
-    if (!library) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    return library;
-}
-
-FARPROC GetProcAddress(HMODULE module, LPCSTR name)
-{
-    if (!module || !name) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    dlerror();
-    void *symbol = dlsym(module, name);
-    if (!symbol) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    FARPROC function;
-    static_assert(sizeof(function) == sizeof(symbol), "function and data pointers differ in size");
-    memcpy(&function, &symbol, sizeof(function));
-    return function;
-}
-
-BOOL FreeLibrary(HMODULE module)
-{
-    if (!module || dlclose(module) != 0) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit)
-{
-    if (reserved) {
-        return E_INVALIDARG;
-    }
-    const DWORD kind = coInit & COINIT_APARTMENTTHREADED;
-    if (t_apartment.count == 0) {
-        t_apartment.kind = kind;
-        t_apartment.count = 1;
-        return S_OK;
-    }
-    if (t_apartment.kind != kind) {
-        return RPC_E_CHANGED_MODE;
-    }
-    ++t_apartment.count;
-    return S_FALSE;
-}
-
-void CoUninitialize()
-{
-    if (t_apartment.count > 0) {
-        --t_apartment.count;
-    }
-}
-
-BOOL SHGetSpecialFolderPathA(HWND, LPSTR path, int csidl, BOOL)
-{
-    if (!path || (csidl & 0xff) != CSIDL_SYSTEMX86) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const char *folder = getenv("TARN_SYSTEMX86_DIR");
-    if (!folder || !*folder) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    const size_t length = strlen(folder);
-    if (length >= MAX_PATH) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    memcpy(path, folder, length + 1);
-    return TRUE;
 }
 
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW *info)

@@ -1,0 +1,9 @@
+#pragma once
+
+#include "winapi.h"
+
+namespace winapi {
+
+DWORD errorFromErrno(int error);
+
+} // namespace winapi
