@@ -1,5 +1,6 @@
 #include "CDumpServer.h"
 
+#include "DumpToolWatch.h"
 #include "ETLLib.h"
 #include "RuntimeLocation.h"
 #include "UICommon.h"
@@ -183,7 +184,17 @@ bool CDumpServer::StartDumpProcess(const std::string &watchdogPath, DWORD proces
                        static_cast<unsigned long>(GetLastError()));
         return false;
     }
+    if (dumpMode && processId == GetCurrentProcessId()) {
+        // The tool waits untraced; the crash hook reaches it through this link.
+        m_toolWatch.reset(new DumpToolWatch());
+        m_toolWatch->start();
+    }
     return true;
+}
+
+bool CDumpServer::isDumpToolLinked() const
+{
+    return m_toolWatch && m_toolWatch->isLinked();
 }
 
 void CDumpServer::UpdateTime()

@@ -3,7 +3,10 @@
 #include "winapi.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class DumpToolWatch;
 
 // Owns the heartbeat record and starts the outside dump tool or watchdog.
 class CDumpServer
@@ -21,6 +24,8 @@ public:
     void WriteWatchdogFile();
 
     bool isMapped() const { return m_view != nullptr; }
+    // The dump tool started in dump mode is connected and waiting for a crash.
+    bool isDumpToolLinked() const;
     bool hasHandle() const { return m_mapping != nullptr; }
 
     // The command line StartDumpProcess would start; empty when it cannot be built safely.
@@ -32,4 +37,5 @@ public:
 private:
     HANDLE m_mapping;
     int64_t *m_view;
+    std::unique_ptr<DumpToolWatch> m_toolWatch;
 };

@@ -1,5 +1,6 @@
 #include "ETLLib.h"
 
+#include "DumpToolLink.h"
 #include "TraceWriter.h"
 #include "winapi.h"
 
@@ -9,9 +10,11 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -71,13 +74,24 @@ std::string trimTrailingSeparators(std::string path)
     return path;
 }
 
-const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+// Every signal whose default action ends the process with a core: the dump tool handles the same set.
+const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
-void crashHandler(int signalNumber, siginfo_t *, void *)
+// How long a failing process waits for its dump tool; the tool holds it stopped while it writes.
+const int kHandOffSeconds = 20;
+int g_handOffSeconds = kHandOffSeconds;
+std::atomic<pid_t> g_failingThread{0};
+
+void sleepMs(long milliseconds)
 {
-    // Lines are never held back in user space, so there is nothing to flush; the crash itself is
-    // recorded, then the default action runs so the process dies of the original signal.
-    TraceWriter::instance().writeCrashLine(signalNumber);
+    struct timespec delay = {milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+}
+
+// The default action, with nothing in its way: the parent sees the signal the process failed with.
+void endWith(int signalNumber)
+{
     struct sigaction action;
     memset(&action, 0, sizeof(action));
     action.sa_handler = SIG_DFL;
@@ -85,6 +99,47 @@ void crashHandler(int signalNumber, siginfo_t *, void *)
     sigaction(signalNumber, &action, nullptr);
     // Pending until the handler returns; a fault that repeats on return meets the default action too.
     raise(signalNumber);
+}
+
+void crashHandler(int signalNumber, siginfo_t *info, void *context)
+{
+    const pid_t self = static_cast<pid_t>(syscall(SYS_gettid));
+    pid_t failing = 0;
+    if (g_failingThread.compare_exchange_strong(failing, self)) {
+        // Lines are never held back in user space, so there is nothing to flush.
+        TraceWriter::instance().writeCrashLine(signalNumber);
+        DumpToolLink::handOff(signalNumber, info, context, g_handOffSeconds);
+        endWith(signalNumber);
+        return;
+    }
+    if (failing == self) {
+        // A fault inside this handler: end now rather than fault or wait again.
+        endWith(signalNumber);
+        sigset_t unblock;
+        sigemptyset(&unblock);
+        sigaddset(&unblock, signalNumber);
+        sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+        return;
+    }
+    // Another thread is failing already and ends the process once its dump is written; this one
+    // waits for that, stopped in the dump like every other thread, and only ends the process
+    // itself when that takes too long.
+    for (long waited = 0; waited < (g_handOffSeconds + 5) * 1000L; waited += 50) {
+        sleepMs(50);
+    }
+    endWith(signalNumber);
+}
+
+int handOffSeconds()
+{
+    // Tests may shorten the wait, nobody can lengthen or disable it.
+    const char *text = getenv("TARN_DUMP_WAIT_SECONDS");
+    if (!text || !*text) {
+        return kHandOffSeconds;
+    }
+    char *end = nullptr;
+    const long value = strtol(text, &end, 10);
+    return *end == '\0' && value >= 1 && value <= kHandOffSeconds ? static_cast<int>(value) : kHandOffSeconds;
 }
 
 } // namespace
@@ -162,6 +217,9 @@ void etlHookCrashSignal()
     }
     struct sigaction action;
     memset(&action, 0, sizeof(action));
+    g_handOffSeconds = handOffSeconds();
+    // Built now: built first inside the handler it would allocate and take a lock.
+    TraceWriter::instance();
     action.sa_sigaction = crashHandler;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&action.sa_mask);

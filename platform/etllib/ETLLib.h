@@ -12,8 +12,9 @@ struct SYSTEMTIME;
 void etlModuleTrace(int level, const char *tag, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
-// Installs the crash hook: on SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT it flushes what the trace
-// holds with async-signal-safe calls and re-raises the signal with its default action.
+// Installs the crash hook: on SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP and SIGSYS it writes
+// the crash line, hands the process to its dump tool when one waits (see DumpToolLink) and then
+// ends the process with the signal's default action. Async-signal-safe throughout.
 void etlHookCrashSignal();
 
 void etlSetAppDocPath(const std::string &path);

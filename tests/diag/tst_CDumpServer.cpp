@@ -559,6 +559,60 @@ private slots:
                                  30000);
     }
 
+    // Lines of the log that process `pid` wrote and that hold `needle`.
+    static int linesOf(qint64 pid, const QByteArray &needle)
+    {
+        const QByteArray writer = " " + QByteArray::number(pid) + ":";
+        int count = 0;
+        for (const QByteArray &line : TraceLogFile::lines())
+            count += line.contains(needle) && line.indexOf(writer) == 23 ? 1 : 0;
+        return count;
+    }
+
+    void endOfTheDumpToolIsTracedAndACrashThenDoesNotWait()
+    {
+        TraceLogFile::useTestDocFolder();
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString logFolder = home.path() + QStringLiteral("/log/");
+        QVERIFY(QDir().mkpath(logFolder));
+        QProcess dumpee;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("handle_segv=0:handle_abort=0"));
+        dumpee.setProcessEnvironment(environment);
+        dumpee.start(QStringLiteral(TARN_DUMPEE_PATH),
+                     {qEnvironmentVariable("TARN_TEST_ROOT"), logFolder, QStringLiteral("watch")});
+        QVERIFY(dumpee.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(dumpee.canReadLine() || dumpee.state() == QProcess::NotRunning, 40000);
+        // After the record's status text, which has no line end.
+        const QByteArray line = dumpee.readLine().trimmed();
+        QVERIFY2(line.contains("linked "), line.constData());
+        const pid_t tool = line.mid(line.indexOf("linked ") + 7).toInt();
+        QVERIFY(tool > 0);
+        const qint64 pid = dumpee.processId();
+        // Waiting untraced: the tool is linked, yet nobody traces the program.
+        QFile status(QStringLiteral("/proc/%1/status").arg(dumpee.processId()));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QVERIFY(status.readAll().contains("TracerPid:\t0\n"));
+
+        const QByteArray expected =
+            "W:Demo crash dumps are off: dump tool " + QByteArray::number(tool) + " ended";
+        QCOMPARE(linesOf(pid, expected), 0);
+        QCOMPARE(::kill(tool, SIGKILL), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(linesOf(pid, expected), 1, 20000);
+        QVERIFY(dumpee.state() == QProcess::Running);
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(pid), SIGSEGV);
+        QVERIFY(dumpee.waitForFinished(20000));
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(dumpee.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(linesOf(pid, "E:Crash fatal signal 11"), 1);
+        QVERIFY(QDir(logFolder).entryList({QStringLiteral("*.dmp")}, QDir::Files).isEmpty());
+        QFile::remove(QStringLiteral("/dev/shm/wddmpsharememory%1").arg(pid));
+    }
+
     void recordCreatedByTheWatchdogFirstIsOpened()
     {
         const int fd =

@@ -15,13 +15,6 @@ namespace {
 
 const long kOptions = PTRACE_O_TRACECLONE | PTRACE_O_TRACEEXIT | PTRACE_O_TRACEEXEC;
 
-volatile sig_atomic_t g_stopRequested = 0;
-
-bool isStopSignal(int signal)
-{
-    return signal == SIGSTOP || signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU;
-}
-
 } // namespace
 
 ProcessTracer::ProcessTracer(pid_t pid) : m_pid(pid) {}
@@ -84,33 +77,22 @@ bool ProcessTracer::attach(std::string *error)
     return true;
 }
 
-void ProcessTracer::resume(pid_t tid, int signal)
-{
-    if (m_groupStopped.count(tid))
-        ptrace(PTRACE_LISTEN, tid, nullptr, nullptr);
-    else
-        ptrace(PTRACE_CONT, tid, nullptr, reinterpret_cast<void *>(static_cast<long>(signal)));
-}
-
-ProcessTracer::Reported ProcessTracer::handle(pid_t tid, int status, bool holdStops, bool stopOnFatal,
-                                              Outcome *outcome)
+void ProcessTracer::handle(pid_t tid, int status)
 {
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
         m_threads.erase(tid);
         m_stopped.erase(tid);
-        m_groupStopped.erase(tid);
         m_pendingSignal.erase(tid);
-        return Reported::Nothing;
+        return;
     }
     if (!WIFSTOPPED(status))
-        return Reported::Nothing;
+        return;
 
     // A new thread may report before its creator's clone event does.
     m_threads.insert(tid);
+    m_stopped.insert(tid);
     const int signal = WSTOPSIG(status);
     const int event = status >> 16;
-    int deliver = 0;
-    m_groupStopped.erase(tid);
 
     switch (event) {
     case PTRACE_EVENT_CLONE: {
@@ -126,71 +108,16 @@ ProcessTracer::Reported ProcessTracer::handle(pid_t tid, int status, bool holdSt
             m_threads.erase(static_cast<pid_t>(former));
         break;
     }
-    case PTRACE_EVENT_EXIT:
-        break;
     case PTRACE_EVENT_STOP:
-        // A group-stop stays a stop until SIGCONT; anything else here is our own interrupt or the
-        // first stop of a new thread.
-        if (isStopSignal(signal))
-            m_groupStopped.insert(tid);
+        // Our own interrupt, the first stop of a new thread, or a group-stop that detaching keeps.
         break;
     case 0:
-        if (stopOnFatal && isFatalSignal(signal) && !ProcFs::signalCaught(m_pid, signal) &&
-            !ProcFs::signalIgnored(m_pid, signal)) {
-            outcome->kind = Outcome::AboutToDie;
-            outcome->tid = tid;
-            outcome->signal = signal;
-            memset(&outcome->info, 0, sizeof(outcome->info));
-            ptrace(PTRACE_GETSIGINFO, tid, nullptr, &outcome->info);
-            m_stopped.insert(tid);
-            return Reported::AboutToDie;
-        }
-        deliver = signal;
+        // A signal that arrived while we held the process: it is handed back on detaching.
+        m_pendingSignal[tid] = signal;
         break;
     default:
         break;
     }
-
-    if (holdStops) {
-        m_stopped.insert(tid);
-        if (deliver != 0)
-            m_pendingSignal[tid] = deliver;
-        return Reported::Stopped;
-    }
-    resume(tid, deliver);
-    return Reported::Nothing;
-}
-
-void ProcessTracer::requestStop()
-{
-    g_stopRequested = 1;
-}
-
-ProcessTracer::Outcome ProcessTracer::run(bool stopOnFatal)
-{
-    Outcome outcome;
-    while (!m_threads.empty()) {
-        if (g_stopRequested) {
-            outcome.kind = Outcome::Interrupted;
-            return outcome;
-        }
-        int status = 0;
-        const pid_t tid = waitpid(-1, &status, __WALL);
-        if (tid < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == ECHILD) {
-                m_threads.clear();
-                break;
-            }
-            outcome.kind = Outcome::Failed;
-            return outcome;
-        }
-        if (handle(tid, status, false, stopOnFatal, &outcome) == Reported::AboutToDie)
-            return outcome;
-    }
-    outcome.kind = Outcome::Exited;
-    return outcome;
 }
 
 bool ProcessTracer::stopAll(pid_t alreadyStopped)
@@ -218,8 +145,7 @@ bool ProcessTracer::stopAll(pid_t alreadyStopped)
                 continue;
             return false;
         }
-        Outcome ignored;
-        handle(tid, status, true, false, &ignored);
+        handle(tid, status);
     }
 }
 
@@ -247,17 +173,16 @@ std::vector<ThreadSnapshot> ProcessTracer::snapshot(pid_t first) const
     return result;
 }
 
-void ProcessTracer::resumeAll(pid_t tid, int signal)
+bool ProcessTracer::setRegisters(const ThreadSnapshot &thread)
 {
-    for (pid_t stopped : m_stopped) {
-        int deliver = stopped == tid ? signal : 0;
-        const auto pending = m_pendingSignal.find(stopped);
-        if (stopped != tid && pending != m_pendingSignal.end())
-            deliver = pending->second;
-        resume(stopped, deliver);
+    iovec io = {const_cast<unsigned long long *>(thread.registers), sizeof(thread.registers)};
+    if (ptrace(PTRACE_SETREGSET, thread.tid, reinterpret_cast<void *>(NT_PRSTATUS), &io) != 0)
+        return false;
+    if (thread.hasFpRegisters) {
+        iovec fp = {const_cast<elf_fpregset_t *>(&thread.fpRegisters), sizeof(thread.fpRegisters)};
+        ptrace(PTRACE_SETREGSET, thread.tid, reinterpret_cast<void *>(NT_PRFPREG), &fp);
     }
-    m_stopped.clear();
-    m_pendingSignal.clear();
+    return true;
 }
 
 void ProcessTracer::detachAll()
@@ -279,6 +204,5 @@ void ProcessTracer::detachAll()
     }
     m_threads.clear();
     m_stopped.clear();
-    m_groupStopped.clear();
     m_pendingSignal.clear();
 }

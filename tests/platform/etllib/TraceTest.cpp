@@ -505,6 +505,9 @@ private slots:
         QTest::newRow("raised SIGFPE") << 3 << int(SIGFPE);
         QTest::newRow("raised SIGBUS") << 4 << int(SIGBUS);
         QTest::newRow("crash on another thread") << 5 << int(SIGSEGV);
+        QTest::newRow("breakpoint trap") << 6 << int(SIGTRAP);
+        QTest::newRow("raised SIGSYS") << 7 << int(SIGSYS);
+        QTest::newRow("invalid instruction") << 8 << int(SIGILL);
     }
 
     void crashKeepsEveryAcceptedLine()
@@ -587,6 +590,14 @@ private:
             worker.join();
             break;
         }
+        case 6:
+            __asm__ volatile("int3");
+            break;
+        case 7:
+            raise(SIGSYS);
+            break;
+        case 8:
+            __builtin_trap();
         }
     }
 };
