@@ -38,8 +38,8 @@ tarn_close_instances() {
         timeout -k 1 5 setpriv --reuid="$uid" --regid="$gid" --clear-groups -- \
             "$@" "$program" uninstall </dev/null >/dev/null 2>&1 || true
     done
-    waited=0
-    while [ "$waited" -lt 50 ]; do
+    deadline=$(($(date +%s) + 10))
+    while :; do
         running=""
         for pid in $pids; do
             exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
@@ -48,8 +48,8 @@ tarn_close_instances() {
             fi
         done
         [ -n "$running" ] || return 0
+        [ "$(date +%s)" -lt "$deadline" ] || break
         sleep 0.2
-        waited=$((waited + 1))
     done
     for pid in $running; do
         echo "tarn-desktop: process $pid did not close in time; it keeps running until it is ended." >&2
