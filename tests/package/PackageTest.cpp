@@ -350,15 +350,27 @@ private:
                    aptEnvironment());
     }
 
+    Result xdotool(const QStringList &arguments) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_x.display());
+        return run("xdotool", arguments, 30000, env);
+    }
+
+    // A shown window of the process the size of the main window; the tray icon's window is not one.
     bool visibleWindow(qint64 pid) const
     {
-        const Result found =
-            run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)}, 30000, [this] {
-                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-                env.insert("DISPLAY", m_x.display());
-                return env;
-            }());
-        return found.code == 0 && !found.output.trimmed().isEmpty();
+        const Result found = xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)});
+        for (const QByteArray &id : found.output.split('\n')) {
+            if (id.trimmed().isEmpty())
+                continue;
+            const Result geometry = xdotool({"getwindowgeometry", QString::fromLatin1(id.trimmed())});
+            const QRegularExpressionMatch size =
+                QRegularExpression("Geometry: (\\d+)x(\\d+)").match(QString::fromUtf8(geometry.output));
+            if (size.hasMatch() && size.captured(1).toInt() >= 200 && size.captured(2).toInt() >= 200)
+                return true;
+        }
+        return false;
     }
 
     bool waitVisible(qint64 pid, int ms) const
@@ -427,6 +439,15 @@ private slots:
             removeEverything();
         m_x.stop();
         reapChildren();
+    }
+
+    // A test that failed half-way leaves no instance behind for the next one.
+    void cleanup()
+    {
+        for (qint64 pid : programProcesses())
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        for (qint64 pid : programProcesses())
+            waitGone(pid, 10000);
     }
 
     void lintianFindsNothing()
@@ -623,7 +644,8 @@ private slots:
             const QStringList txt = QDir(user.logDir()).entryList({"*.dmp.txt"}, QDir::Files);
             bool toolRunning = false;
             for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-                if (readLink("/proc/" + entry + "/exe") == QLatin1String("/usr/lib/tarn-desktop/procdump"))
+                if (readLink("/proc/" + entry + "/exe") == QLatin1String("/usr/lib/tarn-desktop/procdump") &&
+                    readFile("/proc/" + entry + "/cmdline").contains(user.logDir().toUtf8()))
                     toolRunning = true;
             }
             if (!txt.isEmpty() && !toolRunning) {
