@@ -26,7 +26,8 @@ bool validKey(const QByteArray &key)
     if (name.isEmpty())
         return false;
     for (char c : name) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
         if (!ok)
             return false;
     }
@@ -213,7 +214,8 @@ QString LoginAutostart::execLine(const QString &program)
     if (needsQuoting(argument)) {
         QString quoted;
         for (QChar c : argument) {
-            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+                c == QLatin1Char('\\'))
                 quoted += QLatin1Char('\\');
             quoted += c;
         }

@@ -9,7 +9,13 @@
 class LoginAutostart
 {
 public:
-    enum class Entry { Missing, Malformed, Enabled, Disabled };
+    enum class Entry
+    {
+        Missing,
+        Malformed,
+        Enabled,
+        Disabled
+    };
 
     // The folders of this process's environment: $XDG_CONFIG_HOME/autostart (default
     // ~/.config/autostart) and <each of $XDG_CONFIG_DIRS>/autostart (default /etc/xdg/autostart).

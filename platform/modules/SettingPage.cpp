@@ -8,8 +8,8 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QSignalBlocker>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 

@@ -1,4 +1,5 @@
 #include "LoginAutostart.h"
+
 #include "SettingPage.h"
 #include "cvCheckBox.h"
 
@@ -69,24 +70,27 @@ private slots:
         QTest::newRow("system entry only") << kSystemEntry << none << true;
         QTest::newRow("system entry turned off by the administrator")
             << QByteArray(head + "Hidden=true\n") << none << false;
-        QTest::newRow("system entry GNOME-disabled") << QByteArray(head + "X-GNOME-Autostart-enabled=false\n")
-                                                     << none << false;
-        QTest::newRow("user hides it") << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=true\n") << false;
+        QTest::newRow("system entry GNOME-disabled")
+            << QByteArray(head + "X-GNOME-Autostart-enabled=false\n") << none << false;
+        QTest::newRow("user hides it")
+            << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=true\n") << false;
         QTest::newRow("user hides it, blanks around =")
             << kSystemEntry << QByteArray("[Desktop Entry]\r\nHidden = true\r\n") << false;
-        QTest::newRow("user says Hidden=false") << kSystemEntry << QByteArray(head + "Hidden=false\n") << true;
-        QTest::newRow("user GNOME-disabled") << kSystemEntry
-                                             << QByteArray(head + "X-GNOME-Autostart-enabled=false\n") << false;
+        QTest::newRow("user says Hidden=false")
+            << kSystemEntry << QByteArray(head + "Hidden=false\n") << true;
+        QTest::newRow("user GNOME-disabled")
+            << kSystemEntry << QByteArray(head + "X-GNOME-Autostart-enabled=false\n") << false;
         QTest::newRow("user entry without a system one") << none << head << true;
         QTest::newRow("user entry, comments and other groups")
             << none << QByteArray("# mine\n" + head + "\n[Desktop Action x]\nHidden=true\n") << true;
-        QTest::newRow("user entry with a locale key") << none << QByteArray(head + "Name[de]=Verbinden\n") << true;
-        QTest::newRow("user hides it, capitalised") << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=True\n")
-                                                    << false;
+        QTest::newRow("user entry with a locale key")
+            << none << QByteArray(head + "Name[de]=Verbinden\n") << true;
+        QTest::newRow("user hides it, capitalised")
+            << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=True\n") << false;
         // A runner passes over what it cannot read, and the system entry decides.
         QTest::newRow("malformed, no system entry") << none << QByteArray("junk\n") << false;
-        QTest::newRow("malformed: bad boolean") << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=yes\n")
-                                                << true;
+        QTest::newRow("malformed: bad boolean")
+            << kSystemEntry << QByteArray("[Desktop Entry]\nHidden=yes\n") << true;
         QTest::newRow("malformed: empty") << kSystemEntry << QByteArray("\n") << true;
         QTest::newRow("malformed: no group") << kSystemEntry << QByteArray("Exec=tarn-desktop\n") << true;
         QTest::newRow("malformed: key before group")
@@ -97,8 +101,8 @@ private slots:
         QTest::newRow("malformed: line without =") << kSystemEntry << QByteArray(head + "garbage\n") << true;
         QTest::newRow("malformed: bad key") << kSystemEntry << QByteArray(head + "Ex ec=x\n") << true;
         QTest::newRow("malformed: open group") << kSystemEntry << QByteArray("[Desktop Entry\n") << true;
-        QTest::newRow("malformed: no Exec") << kSystemEntry << QByteArray("[Desktop Entry]\nType=Application\n")
-                                            << true;
+        QTest::newRow("malformed: no Exec")
+            << kSystemEntry << QByteArray("[Desktop Entry]\nType=Application\n") << true;
         QTest::newRow("malformed: not UTF-8") << kSystemEntry << QByteArray(head + "Name=\xff\xfe\n") << true;
         QTest::newRow("malformed: binary") << kSystemEntry << QByteArray(head + QByteArray(16, '\0')) << true;
         QTest::newRow("malformed: huge") << kSystemEntry << QByteArray(head + QByteArray(70000, '#')) << true;
@@ -219,13 +223,19 @@ private slots:
         QTest::addColumn<QString>("exec");
         QTest::newRow("plain") << "/usr/lib/tarn-desktop/tarn-desktop"
                                << "/usr/lib/tarn-desktop/tarn-desktop autorun";
-        QTest::newRow("blank") << "/opt/my apps/tarn" << "\"/opt/my apps/tarn\" autorun";
+        QTest::newRow("blank") << "/opt/my apps/tarn"
+                               << "\"/opt/my apps/tarn\" autorun";
         // Quoting escapes " ` $ \ with a backslash, the string value doubles every backslash.
-        QTest::newRow("shell characters") << "/o/$x`y\"z" << "\"/o/\\\\$x\\\\`y\\\\\"z\" autorun";
-        QTest::newRow("backslash") << "/o/a\\b" << "\"/o/a\\\\\\\\b\" autorun";
-        QTest::newRow("percent") << "/o/100%" << "/o/100%% autorun";
-        QTest::newRow("line end") << "/o/a\nExec=evil" << "tarn-desktop autorun";
-        QTest::newRow("empty") << "" << "tarn-desktop autorun";
+        QTest::newRow("shell characters") << "/o/$x`y\"z"
+                                          << "\"/o/\\\\$x\\\\`y\\\\\"z\" autorun";
+        QTest::newRow("backslash") << "/o/a\\b"
+                                   << "\"/o/a\\\\\\\\b\" autorun";
+        QTest::newRow("percent") << "/o/100%"
+                                 << "/o/100%% autorun";
+        QTest::newRow("line end") << "/o/a\nExec=evil"
+                                  << "tarn-desktop autorun";
+        QTest::newRow("empty") << ""
+                               << "tarn-desktop autorun";
     }
     void execLineQuotesThePath()
     {
@@ -241,12 +251,14 @@ private slots:
         const QByteArray configDirs = qgetenv("XDG_CONFIG_DIRS");
         qputenv("XDG_CONFIG_HOME", "relative/ignored");
         qputenv("HOME", m_dir.filePath("home").toUtf8());
-        qputenv("XDG_CONFIG_DIRS", ("relative:" + m_dir.filePath("first") + ":" + m_dir.filePath("etc/xdg")).toUtf8());
+        qputenv("XDG_CONFIG_DIRS",
+                ("relative:" + m_dir.filePath("first") + ":" + m_dir.filePath("etc/xdg")).toUtf8());
         QVERIFY(writeFile(systemEntry(), kSystemEntry));
         LoginAutostart a;
         QCOMPARE(a.userEntryPath(), userEntry());
         QCOMPARE(a.systemEntryPath(), systemEntry());
-        QVERIFY(writeFile(m_dir.filePath("first/autostart/tarn-desktop.desktop"), "[Desktop Entry]\nHidden=true\n"));
+        QVERIFY(writeFile(m_dir.filePath("first/autostart/tarn-desktop.desktop"),
+                          "[Desktop Entry]\nHidden=true\n"));
         QCOMPARE(LoginAutostart().systemEntryPath(), m_dir.filePath("first/autostart/tarn-desktop.desktop"));
         QVERIFY(!LoginAutostart().isEnabled());
         qputenv("XDG_CONFIG_DIRS", "");
