@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 // Null while dispatches are timed by GetTickCount, which then is read inline.
@@ -21,10 +22,43 @@ bool hasValue(const char *name)
     return value && *value;
 }
 
+// The platform the process was given, put back once the application object has its own, so that a
+// program the process starts gets the environment the process was given.
+struct PlatformOverride
+{
+    bool active = false;
+    bool hadValue = false;
+    QByteArray value;
+};
+PlatformOverride g_platformOverride;
+
+// The whole command line is "uninstall", by the rule the controller reduces it with.
+bool isUninstallRequest(int argc, char **argv)
+{
+    std::string commandLine;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (!commandLine.empty()) {
+            commandLine += ' ';
+        }
+        commandLine += argv[i];
+    }
+    return commandLine == "uninstall";
+}
+
 // Without any display Qt aborts with advice to reinstall, which sends users the wrong way; say what is
 // missing and end plainly instead. A platform chosen explicitly is left to Qt.
+// The uninstall request shows no window: it only hands "CloseApp" to the running instance and may
+// start the removal, so it must work where no display is reachable (a package script, an ssh session,
+// a stale DISPLAY) and never opens one.
 int &checkDisplay(int &argc, char **argv)
 {
+    if (isUninstallRequest(argc, argv)) {
+        g_platformOverride.active = true;
+        g_platformOverride.hadValue = qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+        g_platformOverride.value = qgetenv("QT_QPA_PLATFORM");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return argc;
+    }
     if (hasValue("QT_QPA_PLATFORM") || hasValue("DISPLAY") || hasValue("WAYLAND_DISPLAY")) {
         return argc;
     }
@@ -62,6 +96,14 @@ int &useRasterWindows(int &argc)
 TarnApplication::TarnApplication(int &argc, char **argv)
     : QApplication(useRasterWindows(checkDisplay(argc, argv)), argv)
 {
+    if (g_platformOverride.active) {
+        g_platformOverride.active = false;
+        if (g_platformOverride.hadValue) {
+            qputenv("QT_QPA_PLATFORM", g_platformOverride.value);
+        } else {
+            qunsetenv("QT_QPA_PLATFORM");
+        }
+    }
 }
 
 TarnApplication::~TarnApplication() = default;

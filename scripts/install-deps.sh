@@ -10,7 +10,12 @@ PACKAGES=(
   xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11
   fonts-dejavu-core fonts-wqy-microhei
   gdb clang libclang-rt-14-dev strace desktop-file-utils
+  dpkg-dev
 )
+# The package test runs only in CI (it installs the package); its checker and autostart runner too.
+if [ "${CI:-}" = "true" ]; then
+  PACKAGES+=(lintian dex)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,11 +1,15 @@
 #include "SettingPage.h"
 
+#include "LoginAutostart.h"
+#include "cvCheckBox.h"
 #include "cvLabel.h"
 #include "cvTr.h"
 #include "cvTranslate.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -51,6 +55,12 @@ SettingPage::SettingPage(QWidget *parent)
     emptyLayout->addWidget(none);
     m_pages->addWidget(m_empty);
 
+    // Under every sub-page: the switch belongs to the program as a whole.
+    m_startAtLogin = new cvCheckBox(CV_TR("Start at login"), this);
+    m_startAtLogin->setObjectName(QStringLiteral("StartAtLogin"));
+    body()->addWidget(m_startAtLogin);
+    connect(m_startAtLogin, &QCheckBox::toggled, this, &SettingPage::setStartAtLogin);
+
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int row) {
         QWidget *page = pageOf(m_list->item(row));
         m_pages->setCurrentWidget(page ? page : m_empty);
@@ -86,6 +96,7 @@ void SettingPage::showEvent(QShowEvent *event)
     // style a sub-page nobody looks at while the program starts.
     if (m_list->currentRow() < 0 && m_list->count() > 0)
         m_list->setCurrentRow(0);
+    refreshStartAtLogin();
     ModulePage::showEvent(event);
 }
 
@@ -122,4 +133,18 @@ void SettingPage::retranslateList()
         QListWidgetItem *item = m_list->item(i);
         item->setText(cvTranslate(item->data(kSourceRole).toString()));
     }
+}
+
+void SettingPage::refreshStartAtLogin()
+{
+    const QSignalBlocker quiet(m_startAtLogin);
+    m_startAtLogin->setChecked(LoginAutostart().isEnabled());
+}
+
+void SettingPage::setStartAtLogin(bool on)
+{
+    // When the entry cannot be written the switch goes back to what the files say.
+    LoginAutostart autostart;
+    if (!autostart.setEnabled(on, QCoreApplication::applicationFilePath()) || autostart.isEnabled() != on)
+        refreshStartAtLogin();
 }

@@ -4,6 +4,7 @@
 
 class QListWidget;
 class QStackedWidget;
+class cvCheckBox;
 
 // The settings page: a list of sub-pages on the left, the chosen one on the right.
 class SettingPage : public ModulePage
@@ -19,13 +20,19 @@ public:
     void selectSubPage(int index);
     QWidget *currentSubPage() const;
 
+    // Reads the start-at-login state into the switch; done whenever the page is shown, as the entries
+    // may change while the program runs.
+    void refreshStartAtLogin();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void retranslateList();
+    void setStartAtLogin(bool on);
 
     QListWidget *m_list;
     QStackedWidget *m_pages;
     cvWidget *m_empty;
+    cvCheckBox *m_startAtLogin;
 };

@@ -180,6 +180,10 @@
         <translation>软件更新</translation>
     </message>
     <message>
+        <source>Start at login</source>
+        <translation>登录时启动</translation>
+    </message>
+    <message>
         <source>Start the soft phone together with the application</source>
         <translation>随应用程序一起启动软电话</translation>
     </message>

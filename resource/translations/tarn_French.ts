@@ -180,6 +180,10 @@
         <translation>Mise à jour du logiciel</translation>
     </message>
     <message>
+        <source>Start at login</source>
+        <translation>Démarrer à la connexion</translation>
+    </message>
+    <message>
         <source>Start the soft phone together with the application</source>
         <translation>Démarrer le softphone avec l’application</translation>
     </message>

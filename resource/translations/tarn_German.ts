@@ -180,6 +180,10 @@
         <translation>Softwareaktualisierung</translation>
     </message>
     <message>
+        <source>Start at login</source>
+        <translation>Bei der Anmeldung starten</translation>
+    </message>
+    <message>
         <source>Start the soft phone together with the application</source>
         <translation>Softphone zusammen mit der Anwendung starten</translation>
     </message>

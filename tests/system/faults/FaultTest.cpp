@@ -349,6 +349,76 @@ private slots:
         }
     }
 
+    // "uninstall" never shows a window: from a package script or an ssh session, with no display or a
+    // display that does not answer, it still closes the running instance through its normal teardown.
+    void uninstallWithoutADisplay_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("platform");
+        QTest::newRow("DISPLAY unset") << QString() << QString();
+        QTest::newRow("display that does not answer") << QStringLiteral(":9731") << QString();
+        QTest::newRow("xcb asked for, no display") << QString() << QStringLiteral("xcb");
+    }
+    void uninstallWithoutADisplay()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, platform);
+        QVERIFY(!QFile::exists("/tmp/.X11-unix/X9731"));
+        ProgramRun run(m_root, m_x.display());
+        QVERIFY(run.isValid());
+        QVERIFY(run.start({}, "ready,quit-after-ms=60000"));
+        QElapsedTimer clock;
+        clock.start();
+        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
+            QThread::msleep(50);
+        }
+        QVERIFY2(run.output().contains("ready\n"), run.output().constData());
+
+        // The removal it starts where configured gets the environment the request was given.
+        QTemporaryDir system;
+        QVERIFY(system.isValid());
+        QVERIFY(writeFile(system.filePath("msiexec.exe"),
+                          "#!/bin/sh\nenv > \"$0.out\"\necho \"ARGS=$*\" >> \"$0.out\"\n"));
+        QVERIFY(setMode(system.filePath("msiexec.exe"), 0755));
+        QVERIFY(run.writeConfig("version.ini", "[Version]\nProductType=msi\nProductCode={C0DE}\n"));
+        QProcessEnvironment env = run.environment(QString());
+        env.insert("TARN_SYSTEMX86_DIR", system.path());
+        for (const char *name : {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DISPLAY"}) {
+            env.remove(QString::fromLatin1(name));
+        }
+        if (!display.isNull()) {
+            env.insert("DISPLAY", display);
+        }
+        if (!platform.isNull()) {
+            env.insert("QT_QPA_PLATFORM", platform);
+        }
+        const Outcome outcome = runProgram(m_root + "/tarn-desktop", {"uninstall"}, env, 30000);
+        QVERIFY2(outcome.code == 255, qPrintable(QStringLiteral("exit %1: ").arg(outcome.code) +
+                                                 QString::fromLocal8Bit(outcome.standardError)));
+        QVERIFY2(!outcome.standardError.contains("display"), outcome.standardError.constData());
+        const QStringList request = run.logTexts(outcome.pid);
+        QVERIFY(!request.isEmpty());
+        QCOMPARE(request.last(), QStringLiteral("N:Demo app exit"));
+        QElapsedTimer started;
+        started.start();
+        while (!QFile::exists(system.filePath("msiexec.exe.out")) && started.elapsed() < 10000) {
+            QThread::msleep(50);
+        }
+        QThread::msleep(200);
+        QFile removal(system.filePath("msiexec.exe.out"));
+        QVERIFY2(removal.open(QIODevice::ReadOnly), "the removal was not started");
+        const QList<QByteArray> removalEnv = removal.readAll().split('\n');
+        QVERIFY(removalEnv.contains("ARGS=/x {C0DE}"));
+        QCOMPARE(removalEnv.contains("QT_QPA_PLATFORM=offscreen"), false);
+        QCOMPARE(removalEnv.contains("QT_QPA_PLATFORM=xcb"), !platform.isNull());
+
+        QVERIFY2(run.wait(30000), "the instance did not close on CloseApp");
+        QCOMPARE(run.exitCode(), 0);
+        const QStringList texts = run.logTexts(run.pid());
+        QVERIFY2(texts.contains(QStringLiteral("N:Demo stop service")), qPrintable(texts.join('\n')));
+        QCOMPARE(texts.last(), QStringLiteral("N:Demo app exit"));
+    }
+
     void platformChosenOnTheCommandLineIsLeftToQt()
     {
         // With -platform given there is a display to try, so the program must not refuse on its own.
