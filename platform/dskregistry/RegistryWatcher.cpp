@@ -8,8 +8,14 @@
 #include "dskthread.h"
 #include "msgObject.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +25,33 @@
 #include <system_error>
 
 std::atomic<RegistryWatcher *> RegistryWatcher::s_instance{nullptr};
+
+namespace {
+// The notification signal goes to the watcher thread alone, which blocks it and takes it from a signalfd.
+// When the kernel cannot queue it, it sends SIGIO to the thread instead.
+int notificationSignal()
+{
+    return SIGRTMIN + 6;
+}
+
+sigset_t notificationSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, notificationSignal());
+    sigaddset(&signals, SIGIO);
+    return signals;
+}
+
+std::string parentFolder(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return std::string();
+    }
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+} // namespace
 
 RegistryWatcher &RegistryWatcher::instance()
 {
@@ -46,6 +79,10 @@ RegistryWatcher::~RegistryWatcher()
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_listeners.clear();
+    closeFolders();
+    if (m_signalFd >= 0) {
+        ::close(m_signalFd);
+    }
     if (m_wakeFd >= 0) {
         ::close(m_wakeFd);
     }
@@ -61,15 +98,22 @@ bool RegistryWatcher::startThread()
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", std::strerror(errno));
         return false;
     }
+    // The thread starts with every signal blocked: signals meant for the process never land on it, and
+    // the notification signal waits for its signalfd.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    bool started = true;
     try {
         m_thread = std::thread(&RegistryWatcher::run, this);
     } catch (const std::system_error &error) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", error.what());
         ::close(m_wakeFd);
         m_wakeFd = -1;
-        return false;
+        started = false;
     }
-    return true;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return started;
 }
 
 bool RegistryWatcher::listen(const chRegKey &key, chMessageHandler *handler, chMsgOperation operation)
@@ -125,7 +169,7 @@ void RegistryWatcher::wake()
     }
 }
 
-std::map<std::string, std::string> RegistryWatcher::fileSignatures()
+std::vector<std::string> RegistryWatcher::listenedPaths()
 {
     std::set<std::string> files;
     {
@@ -134,13 +178,102 @@ std::map<std::string, std::string> RegistryWatcher::fileSignatures()
             files.insert(l.file);
         }
     }
-    std::map<std::string, std::string> signatures;
+    std::vector<std::string> paths;
     for (const std::string &file : files) {
-        for (const std::string &path : {RegistryStore::userFile(file), RegistryStore::installFile(file)}) {
-            signatures[path] = pathSignature(path);
-        }
+        paths.push_back(RegistryStore::userFile(file));
+        paths.push_back(RegistryStore::installFile(file));
+    }
+    return paths;
+}
+
+std::map<std::string, std::string> RegistryWatcher::fileSignatures()
+{
+    std::map<std::string, std::string> signatures;
+    for (const std::string &path : listenedPaths()) {
+        signatures[path] = pathSignature(path);
     }
     return signatures;
+}
+
+bool RegistryWatcher::watchFolder(const std::string &path, const struct stat &info)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat opened;
+    const struct f_owner_ex owner = {F_OWNER_TID, static_cast<pid_t>(syscall(SYS_gettid))};
+    if (::fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev || opened.st_ino != info.st_ino ||
+        ::fcntl(fd, F_SETOWN_EX, &owner) != 0 || ::fcntl(fd, F_SETSIG, notificationSignal()) != 0 ||
+        ::fcntl(fd, F_NOTIFY, DN_MODIFY | DN_CREATE | DN_DELETE | DN_RENAME | DN_ATTRIB | DN_MULTISHOT) !=
+            0) {
+        ::close(fd);
+        return false;
+    }
+    m_folders[path] = WatchedFolder{fd, info.st_dev, info.st_ino};
+    return true;
+}
+
+bool RegistryWatcher::rearm()
+{
+    // Folders first, so a change made while this runs is either seen by the re-read that follows or
+    // notified.
+    std::map<std::string, struct stat> wanted;
+    for (const std::string &path : listenedPaths()) {
+        std::string folder = parentFolder(path);
+        struct stat info;
+        while (!folder.empty() && (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))) {
+            folder = parentFolder(folder);
+        }
+        if (folder.empty()) {
+            continue;
+        }
+        wanted.emplace(folder, info);
+        // The parent tells when the folder itself is removed, renamed or replaced.
+        const std::string parent = parentFolder(folder);
+        if (!parent.empty() && parent != folder && ::stat(parent.c_str(), &info) == 0 &&
+            S_ISDIR(info.st_mode)) {
+            wanted.emplace(parent, info);
+        }
+    }
+    for (auto it = m_folders.begin(); it != m_folders.end();) {
+        const auto want = wanted.find(it->first);
+        if (want == wanted.end() || want->second.st_dev != it->second.device ||
+            want->second.st_ino != it->second.inode) {
+            ::close(it->second.fd);
+            it = m_folders.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    bool all = true;
+    for (const auto &want : wanted) {
+        if (m_folders.count(want.first) == 0 && !watchFolder(want.first, want.second)) {
+            all = false;
+        }
+    }
+    return all;
+}
+
+void RegistryWatcher::closeFolders()
+{
+    for (const auto &folder : m_folders) {
+        ::close(folder.second.fd);
+    }
+    m_folders.clear();
+}
+
+bool RegistryWatcher::drainNotifications()
+{
+    bool any = false;
+    struct signalfd_siginfo info[16];
+    for (;;) {
+        const ssize_t n = ::read(m_signalFd, info, sizeof info);
+        if (n <= 0) {
+            return any;
+        }
+        any = true;
+    }
 }
 
 void RegistryWatcher::recheck()
@@ -189,38 +322,62 @@ void RegistryWatcher::recheck()
 void RegistryWatcher::run()
 {
     using Clock = std::chrono::steady_clock;
-    std::map<std::string, std::string> seen = fileSignatures();
+    pthread_setname_np(pthread_self(), "config-watch");
+    const sigset_t signals = notificationSignals();
+    m_signalFd = ::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC);
+    bool polling = m_signalFd < 0 || !rearm();
+    if (polling) {
+        etlModuleTrace(4, "W:dskregistry",
+                       "configuration folders cannot all be watched; checking them twice a second");
+    }
+    std::map<std::string, std::string> seen =
+        polling ? fileSignatures() : std::map<std::string, std::string>();
     recheck();
     bool settling = false;
     Clock::time_point firstChange;
     while (!m_stop.load()) {
-        pollfd wakeUp = {m_wakeFd, POLLIN, 0};
-        const int ready = ::poll(&wakeUp, 1, settling ? kSettleMs : kPollMs);
+        pollfd ready[2] = {{m_wakeFd, POLLIN, 0}, {m_signalFd, POLLIN, 0}};
+        const int timeout = settling ? kSettleMs : (polling ? kPollMs : -1);
+        const int count = ::poll(ready, m_signalFd >= 0 ? 2 : 1, timeout);
         if (m_stop.load()) {
             break;
         }
         bool listenersChanged = false;
-        if (ready > 0 && (wakeUp.revents & POLLIN)) {
-            uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+        if (count > 0 && (ready[0].revents & POLLIN)) {
+            uint64_t wakes;
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &wakes, sizeof wakes);
             listenersChanged = true;
         }
-        std::map<std::string, std::string> now = fileSignatures();
+        bool changed = count > 0 && (ready[1].revents & POLLIN) && drainNotifications();
+        if (polling) {
+            std::map<std::string, std::string> now = fileSignatures();
+            if (now != seen) {
+                seen.swap(now);
+                changed = true;
+            }
+        }
         const Clock::time_point at = Clock::now();
-        if (now != seen) {
+        if (changed) {
             // Still being written: wait until it has been quiet for a settle period.
             if (!settling) {
                 firstChange = at;
             }
             settling = true;
-            seen.swap(now);
             if (at - firstChange < std::chrono::milliseconds(kSettleMaxMs)) {
                 continue;
             }
         }
         if (settling || listenersChanged) {
             settling = false;
+            if (m_signalFd >= 0) {
+                const bool watched = rearm();
+                if (watched != !polling) {
+                    polling = !watched;
+                    seen = polling ? fileSignatures() : std::map<std::string, std::string>();
+                }
+            }
             recheck();
         }
     }
+    closeFolders();
 }

@@ -2,6 +2,8 @@
 
 #include "chMessageHandler.h"
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -11,13 +13,19 @@
 #include <vector>
 
 class chRegKey;
+struct stat;
 
-// One thread for every listened configuration key. Twice a second it compares the identity, size and
-// times of the user's and the installation's copies of the listened files, re-reads the listened values
-// once a changed file has been quiet for a moment, and posts a message to a key's handler when its value
-// changed. Polling rather than inotify: the files are tiny, a folder created or a file replaced later
-// needs no re-arming, network file systems work alike, and an inotify instance makes the process wait
-// for a kernel grace period (tens of milliseconds) when it is closed at exit.
+// One thread for every listened configuration key. It sleeps until the kernel reports a change in a
+// folder that holds (or will hold) the user's or the installation's copy of a listened file, re-reads the
+// listened values once the folder has been quiet for a moment, and posts a message to a key's handler
+// when its value changed.
+//
+// Folders are watched with directory notification (fcntl F_NOTIFY), which signals this thread alone,
+// rather than with inotify: closing an inotify instance, which every exit does, makes the process wait
+// for a kernel grace period of tens of milliseconds, while a directory notification ends without waiting.
+// For each file the deepest existing folder on its path is watched, and that folder's parent too, so a
+// folder created, removed or replaced later is noticed and watched in turn. Where the file system
+// refuses notification, the files' identity, size and times are compared twice a second instead.
 class RegistryWatcher
 {
 public:
@@ -30,6 +38,7 @@ public:
     bool unlisten(const chRegKey &key, chMessageHandler *handler);
     size_t listenerCount();
 
+    // Only where a folder cannot be watched.
     static constexpr int kPollMs = 500;
     // A changed file is read once it has not changed for this long, or after kSettleMaxMs at the latest,
     // so a half-written file is rarely reported.
@@ -55,11 +64,27 @@ private:
         std::string value;
     };
 
+    struct WatchedFolder
+    {
+        int fd;
+        dev_t device;
+        ino_t inode;
+    };
+
     bool startThread();
     void run();
     void wake();
-    // What the listened files look like now: one entry per copy (user's, installation's) of each file.
+    // Every copy (user's, installation's) of every listened file.
+    std::vector<std::string> listenedPaths();
+    // What the listened files look like now: one entry per copy.
     std::map<std::string, std::string> fileSignatures();
+    // Watches the folders the listened paths need now and lets go of the others; false when a folder
+    // could not be watched.
+    bool rearm();
+    bool watchFolder(const std::string &path, const struct stat &info);
+    void closeFolders();
+    // Consumes what is pending on the thread's notification descriptor; true when anything was.
+    bool drainNotifications();
     void recheck();
 
     std::mutex m_mutex;
@@ -67,6 +92,9 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     int m_wakeFd = -1;
+    // Used by the watcher thread only.
+    int m_signalFd = -1;
+    std::map<std::string, WatchedFolder> m_folders;
 
     static std::atomic<RegistryWatcher *> s_instance;
 };

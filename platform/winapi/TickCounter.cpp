@@ -23,28 +23,59 @@ void futexWake(std::atomic<uint32_t> *word)
 }
 
 pthread_once_t g_forkHandler = PTHREAD_ONCE_INIT;
-} // namespace
+std::atomic<TickCounter::ClockSource> g_clockSource{nullptr};
 
-uint32_t TickCounter::clockNow()
+uint64_t monotonicMilliseconds()
 {
     // The coarse clock steps every few milliseconds, like the counter it stands in for.
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    const uint64_t milliseconds =
-        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(milliseconds);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+} // namespace
+
+uint32_t TickCounter::clockNow()
+{
+    return static_cast<uint32_t>(monotonicMilliseconds());
+}
+
+TickCounter::ClockSource TickCounter::setClockSourceForTesting(ClockSource source)
+{
+    return g_clockSource.exchange(source);
+}
+
+uint64_t TickCounter::clockMilliseconds()
+{
+    const ClockSource source = g_clockSource.load(std::memory_order_relaxed);
+    return source ? source() : monotonicMilliseconds();
+}
+
+void TickCounter::advanceTo(uint64_t milliseconds)
+{
+    uint64_t current = s_shared.tick.load(std::memory_order_relaxed);
+    while (current < milliseconds &&
+           !s_shared.tick.compare_exchange_weak(current, milliseconds, std::memory_order_relaxed)) {
+    }
 }
 
 uint32_t TickCounter::readSlow()
 {
-    const uint32_t now = clockNow();
-    s_shared.tick.store(now, std::memory_order_relaxed);
+    const uint64_t now = clockMilliseconds();
+    // Stored before this reader can see the thread running, so its own next read is never older.
+    advanceTo(now);
 
-    // Concurrent readers may lose an increment; that only delays the start a little.
+    // A burst is kBurstReads direct reads within one period. Concurrent readers may lose an increment
+    // or restart the count; that only delays the start a little.
+    const uint64_t burstStart = s_shared.burstStart.load(std::memory_order_relaxed);
+    if (now - burstStart >= kPeriodMs) {
+        s_shared.burstStart.store(now, std::memory_order_relaxed);
+        s_shared.directReads.store(1, std::memory_order_relaxed);
+        return static_cast<uint32_t>(now);
+    }
     const uint32_t reads = s_shared.directReads.load(std::memory_order_relaxed) + 1;
     if (reads < kBurstReads) {
         s_shared.directReads.store(reads, std::memory_order_relaxed);
-        return now;
+        return static_cast<uint32_t>(now);
     }
     s_shared.directReads.store(0, std::memory_order_relaxed);
 
@@ -61,7 +92,7 @@ uint32_t TickCounter::readSlow()
             s_shared.state.store(NoThread, std::memory_order_release);
         }
     }
-    return now;
+    return static_cast<uint32_t>(now);
 }
 
 bool TickCounter::startThread()
@@ -98,7 +129,7 @@ void *TickCounter::run(void *)
             struct timespec left = period;
             while (clock_nanosleep(CLOCK_MONOTONIC, 0, &left, &left) == EINTR) {
             }
-            s_shared.tick.store(clockNow(), std::memory_order_relaxed);
+            advanceTo(clockMilliseconds());
         }
         // Stop until the next burst of reads; readers meanwhile read the clock themselves.
         s_shared.state.store(Parked, std::memory_order_release);
@@ -114,4 +145,5 @@ void TickCounter::resetInChild()
     // The child has no timer thread; a value nobody advances would stand still.
     s_shared.state.store(NoThread, std::memory_order_relaxed);
     s_shared.directReads.store(0, std::memory_order_relaxed);
+    s_shared.burstStart.store(0, std::memory_order_relaxed);
 }

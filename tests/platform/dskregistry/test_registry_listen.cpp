@@ -141,6 +141,31 @@ private:
         }
         return -1;
     }
+    // Context switches of the watcher thread so far, or -1 when there is none.
+    static long watcherSwitches()
+    {
+        const QStringList tasks =
+            QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &task : tasks) {
+            QFile comm("/proc/self/task/" + task + "/comm");
+            if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "config-watch") {
+                continue;
+            }
+            QFile status("/proc/self/task/" + task + "/status");
+            if (!status.open(QIODevice::ReadOnly)) {
+                return -1;
+            }
+            long switches = 0;
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("voluntary_ctxt_switches:") ||
+                    line.startsWith("nonvoluntary_ctxt_switches:")) {
+                    switches += line.mid(line.indexOf(':') + 1).trimmed().toLong();
+                }
+            }
+            return switches;
+        }
+        return -1;
+    }
     size_t listeners()
     {
         return RegistryWatcher::existing() ? RegistryWatcher::existing()->listenerCount() : 0;
@@ -260,6 +285,47 @@ private slots:
         // The new folder itself is watched now: a later in-place edit arrives as well.
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=2\n"));
         QVERIFY(pumpUntilValue(recorder, "2", 1000) >= 0);
+    }
+
+    void folderReplacedLaterIsWatched()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
+        Recorder recorder;
+        chRegKey key;
+        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
+        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
+        pumpFor(100);
+        // The watched folder goes away and a new one takes its place.
+        QVERIFY(RegistryTestFiles::removeTree(etlGetAppDataRootPath()));
+        pumpFor(100);
+        QVERIFY(RegistryTestFiles::makeFolder(etlGetAppDataRootPath()));
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
+        const qint64 took = pumpUntilValue(recorder, "0", 3000);
+        QVERIFY2(took >= 0 && took < 1000, qPrintable(QString("took %1 ms").arg(took)));
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=3\n"));
+        QVERIFY(pumpUntilValue(recorder, "3", 1000) >= 0);
+    }
+
+    void idleWatcherSleeps()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
+        Recorder recorder;
+        chRegKey key;
+        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
+        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
+        pumpFor(300);
+        // A laptop pays for every wake-up; with nothing changing the watcher must not run at all.
+        const long before = watcherSwitches();
+        QVERIFY2(before >= 0, "no config-watch thread");
+        QThread::msleep(1500);
+        const long after = watcherSwitches();
+        QVERIFY2(after - before <= 0, qPrintable(QString("%1 wake-ups while idle").arg(after - before)));
+        // Closing an inotify instance, which every exit does, waits for a kernel grace period.
+        const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System);
+        for (const QString &fd : fds) {
+            QVERIFY2(!QFile::symLinkTarget("/proc/self/fd/" + fd).contains("inotify"), qPrintable(fd));
+        }
+        QCOMPARE(recorder.count(), size_t(0));
     }
 
     void unlistenAndDestroyedKeysStopMessages()

@@ -6,9 +6,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -28,6 +32,18 @@ void sleepMs(int ms)
 {
     const struct timespec pause = {0, ms * 1000000L};
     nanosleep(&pause, nullptr);
+}
+
+thread_local bool t_heldUp = false;
+
+uint64_t heldUpClock()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    if (t_heldUp) {
+        sleepMs(int(TickCounter::kPeriodMs) * 3 / 2);
+    }
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 // Reads about once a millisecond for the given time; fails on a value that goes back or lags.
@@ -153,6 +169,73 @@ private slots:
         QCOMPARE(waitpid(child, &status, 0), child);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void spreadOutReadsStartNoThread()
+    {
+        // An idle program reads the counter a few times a second; that must never cost a thread that
+        // wakes every period.
+        QTRY_VERIFY_WITH_TIMEOUT(!TickCounter::advancing(), 2000);
+        for (uint32_t i = 0; i < TickCounter::kBurstReads * 3; ++i) {
+            TickCounter::read();
+            QVERIFY2(!TickCounter::advancing(), qPrintable(QString::number(i)));
+            sleepMs(2);
+        }
+    }
+
+    // A dispatch is timed by two reads on one thread; a value older than one that thread already saw
+    // would make it look as if it had taken most of 49 days.
+    void neverGoesBackOnAnyThread()
+    {
+        // Some readers are held up right after their own clock read, as a preempted thread would be,
+        // for a period and a half: by the time they store it, newer values are in memory.
+        const TickCounter::ClockSource previousSource = TickCounter::setClockSourceForTesting(&heldUpClock);
+        const int fastReaders = 6;
+        const int heldUpReaders = 2;
+        std::atomic<bool> stop{false};
+        std::atomic<int> backwards{0};
+        std::atomic<uint32_t> worstStep{0};
+        std::vector<std::thread> threads;
+        for (int r = 0; r < fastReaders + heldUpReaders; ++r) {
+            threads.emplace_back([&, r] {
+                t_heldUp = r >= fastReaders;
+                uint32_t previous = TickCounter::read();
+                while (!stop.load(std::memory_order_relaxed)) {
+                    const uint32_t value = TickCounter::read();
+                    if (static_cast<int32_t>(value - previous) < 0) {
+                        backwards.fetch_add(1);
+                        const uint32_t step = previous - value;
+                        uint32_t worst = worstStep.load();
+                        while (step > worst && !worstStep.compare_exchange_weak(worst, step)) {
+                        }
+                    }
+                    previous = value;
+                    // Fast readers pause between reads, so a burst of theirs takes a while and leaves
+                    // the CPU to the held-up readers, which spin and so are caught in it.
+                    if (!t_heldUp) {
+                        const struct timespec pause = {0, 50 * 1000L};
+                        nanosleep(&pause, nullptr);
+                    }
+                }
+            });
+        }
+        // Long enough for the timer thread to stop and restart many times.
+        const uint32_t until = TickCounter::clockNow() + 3000;
+        int runningSeen = 0;
+        while (static_cast<int32_t>(until - TickCounter::clockNow()) > 0 && backwards.load() == 0) {
+            runningSeen += TickCounter::advancing() ? 1 : 0;
+            sleepMs(20);
+        }
+        stop = true;
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        TickCounter::setClockSourceForTesting(previousSource);
+        QVERIFY2(backwards.load() == 0, qPrintable(QStringLiteral("%1 reads went back, the worst by %2 ms")
+                                                       .arg(backwards.load())
+                                                       .arg(worstStep.load())));
+        // Otherwise the readers never met the thread and the check above proved nothing.
+        QVERIFY(runningSeen > 0);
     }
 };
 
