@@ -9,7 +9,7 @@
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
 #include "UICommon.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -235,7 +235,7 @@ void startupFigures(const QString &root, const QString &minimal)
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    XServer display;
+    XDesktop display;
     if (!display.start()) {
         std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");

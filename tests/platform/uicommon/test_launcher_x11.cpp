@@ -1,3 +1,5 @@
+#include "TestProcess.h"
+#include "XDesktop.h"
 #include "wAppLauncher.h"
 
 #include <QDir>
@@ -97,19 +99,6 @@ private:
     decltype(&XFree) m_free = nullptr;
 };
 
-class Process
-{
-public:
-    ~Process()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    QProcess process;
-};
-
 } // namespace
 
 class TestLauncherX11 : public QObject
@@ -121,52 +110,40 @@ private slots:
     void falseWithoutProcessOrWindow();
 
 private:
-    void startHelper(Process *helper, const QString &name);
-    Process m_server;
+    void startHelper(TestProcess *helper, const QString &name);
+    XDesktop m_desktop{XDesktop::NoTrayHost, QSize(640, 480)};
     QByteArray m_display;
 };
 
 void TestLauncherX11::initTestCase()
 {
     QVERIFY2(QFileInfo(helperPath()).isExecutable(), qPrintable(helperPath()));
-    // A private server; -displayfd lets it pick a free display number and tell us which.
-    m_server.process.start("Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-    QVERIFY(m_server.process.waitForStarted(5000));
-    QByteArray number;
-    QElapsedTimer timer;
-    timer.start();
-    while (!number.contains('\n') && timer.elapsed() < 15000 &&
-           m_server.process.state() == QProcess::Running) {
-        m_server.process.waitForReadyRead(200);
-        number += m_server.process.readAllStandardOutput();
-    }
-    QVERIFY2(number.contains('\n'), m_server.process.readAllStandardError().constData());
-    m_display = ":" + number.trimmed();
+    QVERIFY2(m_desktop.start(), qPrintable(m_desktop.error()));
+    m_display = m_desktop.display().toLatin1();
     qputenv("DISPLAY", m_display);
 }
 
-void TestLauncherX11::startHelper(Process *helper, const QString &name)
+void TestLauncherX11::startHelper(TestProcess *helper, const QString &name)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", QString::fromLatin1(m_display));
     env.insert("QT_QPA_PLATFORM", "xcb");
-    helper->process.setProcessEnvironment(env);
-    helper->process.start(helperPath(), {name, "60"});
-    QVERIFY(helper->process.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(helper->process.canReadLine(), 10000);
-    QCOMPARE(helper->process.readLine().trimmed(), QByteArray("startApp 1"));
+    helper->setProcessEnvironment(env);
+    helper->start(helperPath(), {name, "60"});
+    QVERIFY(helper->waitForStarted(5000));
+    QCOMPARE(helper->readOutputLine(10000), QByteArray("startApp 1"));
 }
 
 void TestLauncherX11::raisesTheRegisteredProcessWindow()
 {
     XProbe probe;
     QVERIFY(probe.open(m_display));
-    Process installer, other;
+    TestProcess installer, other;
     startHelper(&installer, "Demo.install");
-    const qint64 installerPid = installer.process.processId();
+    const qint64 installerPid = installer.processId();
     QTRY_COMPARE_WITH_TIMEOUT(probe.topmost({installerPid}), installerPid, 10000);
     startHelper(&other, "Other.main");
-    const qint64 otherPid = other.process.processId();
+    const qint64 otherPid = other.processId();
     QTRY_COMPARE_WITH_TIMEOUT(probe.topmost({installerPid, otherPid}), otherPid, 10000);
 
     QVERIFY(wAppLauncher::getInstance()->bringAppToTop("Demo.install"));
@@ -183,10 +160,10 @@ void TestLauncherX11::falseWithoutProcessOrWindow()
     QCOMPARE(launcher->startApp("Windowless.main"), 1);
     QVERIFY(!launcher->bringAppToTop("Windowless.main"));
     // A registered process that was killed has no registration left to raise.
-    Process gone;
+    TestProcess gone;
     startHelper(&gone, "Gone.main");
-    ::kill(static_cast<pid_t>(gone.process.processId()), SIGKILL);
-    QVERIFY(gone.process.waitForFinished(5000));
+    ::kill(static_cast<pid_t>(gone.processId()), SIGKILL);
+    QVERIFY(gone.waitForFinished(5000));
     QVERIFY(!launcher->bringAppToTop("Gone.main"));
 }
 
