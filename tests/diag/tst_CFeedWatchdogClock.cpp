@@ -98,9 +98,18 @@ private slots:
         }
     }
 
-    void processClockIsOneInstance()
+    void processClockKeepsItsTicksAcrossCallsAndThreads()
     {
-        QCOMPARE(&CFeedWatchdogClock::processClock(), &CFeedWatchdogClock::processClock());
+        // A clock made afresh per call or per thread would take every tick for a first one and never
+        // see the stall.
+        const int64_t start = 1765000000;
+        QVERIFY(!CFeedWatchdogClock::processClock().feed(start));
+        bool stalled = false;
+        std::thread other(
+            [&stalled, start] { stalled = CFeedWatchdogClock::processClock().feed(start + 6); });
+        other.join();
+        QVERIFY(stalled);
+        QVERIFY(!CFeedWatchdogClock::processClock().feed(start + 7));
     }
 };
 

@@ -298,9 +298,17 @@ void ModulesTest::modulesOutliveADeletedWindow()
     DEVUI_OnShowDefaultContent();
     Setting_ShowSetting(0, 1);
     Setting_ShowSettingAbout(0, 0);
+    // The message still reaches the user: in a box of its own, not one parented to the freed window.
     MsgBox_GetDelegate()->information(QStringLiteral("Feedback"), QStringLiteral("after the window"));
+    const QList<QMessageBox *> boxes = ModuleTestSupport::openMessageBoxes();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first()->text(), QStringLiteral("after the window"));
+    QVERIFY(!boxes.first()->parentWidget());
     ModuleTestSupport::closeMessageBoxes();
+    QTRY_VERIFY(ModuleTestSupport::openMessageBoxes().isEmpty());
     ModuleTestSupport::tearDown();
+    QVERIFY(!MsgBox_GetDelegate());
+    QVERIFY(!Setting_GetDelegate());
 }
 
 void ModulesTest::scannerReadsDevicesAndSkipsInterfaces()

@@ -236,7 +236,9 @@ void TestArgHandler::setArgWithoutListenerReturnsAtOnce()
     QElapsedTimer timer;
     timer.start();
     ArgHandler::instance().setArg("SetTopLastApp");
-    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+    // A sender that waited out its bound (or retried) would take kSendBoundMs; a loaded machine stays
+    // far below half of it.
+    QVERIFY2(timer.elapsed() < ArgHandler::kSendBoundMs / 2, qPrintable(QString::number(timer.elapsed())));
 
     // A socket file nobody serves (left by a crash) refuses at once too.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -246,7 +248,7 @@ void TestArgHandler::setArgWithoutListenerReturnsAtOnce()
     QVERIFY(QFile::exists(path));
     timer.restart();
     ArgHandler::instance().setArg("SetTopLastApp");
-    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < ArgHandler::kSendBoundMs / 2, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(QFile::remove(path));
 }
 
