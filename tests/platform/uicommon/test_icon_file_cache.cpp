@@ -1,12 +1,12 @@
 #include "IconFileCache.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 
 namespace {
 
@@ -52,9 +52,15 @@ private slots:
         QVERIFY(writeImage(path, 32, Qt::red));
         const QIcon before = IconFileCache::load(path);
 
-        // Same size, new content: the times tell.
-        usleep(20 * 1000);
+        // Same size, new content: the times tell. The file system may keep coarse times, so the new
+        // time is set rather than waited for.
+        const QDateTime written = QFileInfo(path).lastModified();
         QVERIFY(writeImage(path, 32, Qt::blue));
+        {
+            QFile touched(path);
+            QVERIFY(touched.open(QIODevice::ReadWrite));
+            QVERIFY(touched.setFileTime(written.addSecs(1), QFileDevice::FileModificationTime));
+        }
         const QIcon edited = IconFileCache::load(path);
         QVERIFY(edited.cacheKey() != before.cacheKey());
         QCOMPARE(centreColour(edited, 32), QColor(Qt::blue));
