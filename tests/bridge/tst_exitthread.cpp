@@ -14,6 +14,21 @@ private:
     // Lets the thread look at its timers again after the clock moved.
     static void poke(CExitAppThread &thread) { QVERIFY(msgPostToThread(&thread, msgObject(0))); }
 
+    // Pokes the thread and waits until it has looked at its timers. A turn dispatches its messages
+    // before it fires the timers that are due, so the first turn is over once a second one has
+    // dispatched its message.
+    static bool settle(CExitAppThread &thread)
+    {
+        for (int turn = 0; turn < 2; ++turn) {
+            const uint64_t before = thread.queue()->messagesDispatched();
+            if (!msgPostToThread(&thread, msgObject(0)) ||
+                !QTest::qWaitFor([&] { return thread.queue()->messagesDispatched() > before; }, 5000)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     static bool waitArmed(CExitAppThread &thread)
     {
         return QTest::qWaitFor([&] { return thread.queue()->nextTimerTicks() > 0; }, 5000);
@@ -49,8 +64,7 @@ private slots:
         QVERIFY(thread.Start());
         QVERIFY(waitArmed(thread));
         chRuntimeAdvanceClock(29000);
-        poke(thread);
-        QTest::qWait(100);
+        QVERIFY(settle(thread));
         QCOMPARE(thread.queue()->timersFired(), uint64_t(0));
         QVERIFY(thread.Stop());
         QVERIFY(!thread.IsRunning());
@@ -66,8 +80,7 @@ private slots:
         poke(thread);
         QTRY_COMPARE_WITH_TIMEOUT(thread.queue()->timersFired(), uint64_t(1), 5000);
         chRuntimeAdvanceClock(60000);
-        poke(thread);
-        QTest::qWait(100);
+        QVERIFY(settle(thread));
         QCOMPARE(thread.queue()->timersFired(), uint64_t(1));
         // The thread keeps running undisturbed and still stops on request.
         QVERIFY(thread.IsRunning());
