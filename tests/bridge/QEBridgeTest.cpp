@@ -451,4 +451,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestQEBridge)
-#include "tst_qebridge.moc"
+#include "QEBridgeTest.moc"

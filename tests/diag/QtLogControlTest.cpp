@@ -347,4 +347,4 @@ int main(int argc, char **argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_qtLogControl.moc"
+#include "QtLogControlTest.moc"

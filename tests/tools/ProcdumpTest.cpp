@@ -346,4 +346,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProcdump)
-#include "tst_procdump.moc"
+#include "ProcdumpTest.moc"

@@ -168,4 +168,4 @@ void TestLauncherX11::falseWithoutProcessOrWindow()
 }
 
 QTEST_GUILESS_MAIN(TestLauncherX11)
-#include "test_launcher_x11.moc"
+#include "LauncherX11Test.moc"

@@ -98,4 +98,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestExitThread)
-#include "tst_exitthread.moc"
+#include "CExitAppThreadTest.moc"

@@ -532,4 +532,4 @@ void TestArgHandler::otherUserCannotConnect()
 }
 
 QTEST_GUILESS_MAIN(TestArgHandler)
-#include "test_arghandler.moc"
+#include "ArgHandlerTest.moc"

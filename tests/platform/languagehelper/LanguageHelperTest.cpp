@@ -175,4 +175,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestLanguageHelper)
-#include "test_languagehelper.moc"
+#include "LanguageHelperTest.moc"

@@ -158,4 +158,4 @@ void CataloguesTest::everySourceIsTranslated()
 }
 
 QTEST_MAIN(CataloguesTest)
-#include "tst_Catalogues.moc"
+#include "CataloguesTest.moc"

@@ -221,4 +221,4 @@ void ShippedThemeTest::desktopEntryNamesTheProgramAndIcon()
 }
 
 QTEST_MAIN(ShippedThemeTest)
-#include "tst_ShippedTheme.moc"
+#include "ShippedThemeTest.moc"

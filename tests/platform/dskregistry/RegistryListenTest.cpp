@@ -336,4 +336,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestRegistryListen)
-#include "test_registry_listen.moc"
+#include "RegistryListenTest.moc"

@@ -339,4 +339,4 @@ void MainWindowTest::headerMarksTheButtonOfThePageOnShow()
 }
 
 QTEST_MAIN(MainWindowTest)
-#include "tst_MainWindow.moc"
+#include "MainWindowTest.moc"

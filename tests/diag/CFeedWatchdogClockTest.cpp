@@ -114,4 +114,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestFeedWatchdogClock)
-#include "tst_CFeedWatchdogClock.moc"
+#include "CFeedWatchdogClockTest.moc"

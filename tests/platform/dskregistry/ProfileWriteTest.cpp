@@ -291,4 +291,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProfileWrite)
-#include "test_profile_write.moc"
+#include "ProfileWriteTest.moc"

@@ -183,4 +183,4 @@ void LanguageModuleTest::menuEntryShowsThePageWithoutSettings()
 }
 
 QTEST_MAIN(LanguageModuleTest)
-#include "tst_LanguageModule.moc"
+#include "LanguageModuleTest.moc"

@@ -719,4 +719,4 @@ void ModulesTest::styleIsFusionWithALightPalette()
 }
 
 QTEST_MAIN(ModulesTest)
-#include "tst_Modules.moc"
+#include "ModulesTest.moc"

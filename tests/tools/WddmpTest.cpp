@@ -176,4 +176,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestWddmp)
-#include "tst_wddmp.moc"
+#include "WddmpTest.moc"

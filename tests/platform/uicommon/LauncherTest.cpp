@@ -330,4 +330,4 @@ void TestLauncher::exitFlagDropsRegistration()
 }
 
 QTEST_GUILESS_MAIN(TestLauncher)
-#include "test_launcher.moc"
+#include "LauncherTest.moc"

@@ -297,4 +297,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestRegistryRead)
-#include "test_registry_read.moc"
+#include "RegistryReadTest.moc"

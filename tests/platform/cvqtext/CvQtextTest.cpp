@@ -357,4 +357,4 @@ void CvQtExtTest::textSizeIsSetOnce()
 }
 
 QTEST_MAIN(CvQtExtTest)
-#include "tst_cvqtext.moc"
+#include "CvQtextTest.moc"

@@ -79,4 +79,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProcessStart)
-#include "test_process_start.moc"
+#include "ProcessStartTest.moc"

@@ -825,4 +825,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestDskThread)
-#include "tst_dskthread.moc"
+#include "DskThreadTest.moc"

@@ -130,4 +130,4 @@ void ModuleTraceTest::nothingAtALowerLevel()
 }
 
 QTEST_MAIN(ModuleTraceTest)
-#include "tst_ModuleTrace.moc"
+#include "ModuleTraceTest.moc"

@@ -609,4 +609,4 @@ int main(int argc, char **argv)
     TestDumpServer test;
     return QTest::qExec(&test, argc, argv);
 }
-#include "tst_CDumpServer.moc"
+#include "CDumpServerTest.moc"

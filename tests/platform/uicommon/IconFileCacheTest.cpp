@@ -103,4 +103,4 @@ private slots:
 };
 
 QTEST_MAIN(IconFileCacheTest)
-#include "test_icon_file_cache.moc"
+#include "IconFileCacheTest.moc"

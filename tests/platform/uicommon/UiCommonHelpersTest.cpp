@@ -189,4 +189,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestUiCommonHelpers)
-#include "test_uicommon_helpers.moc"
+#include "UiCommonHelpersTest.moc"
