@@ -6,6 +6,7 @@
 // Figures are medians of several interleaved runs. Child modes run one measurement in a fresh process,
 // because a process has one application object.
 #include "ETLLib.h"
+#include "PrivateHome.h"
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
 #include "UICommon.h"
@@ -248,19 +249,12 @@ void startupFigures(const QString &root, const QString &minimal)
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("config");
-    QDir(home.path()).mkpath("data");
-    QDir(home.path()).mkpath("run");
-    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList env = {"DISPLAY=" + display.display(),
-                             "QT_QPA_PLATFORM=xcb",
-                             "DBUS_SESSION_BUS_ADDRESS=disabled:",
-                             "HOME=" + home.path(),
-                             "XDG_CONFIG_HOME=" + home.path() + "/config",
-                             "XDG_DATA_HOME=" + home.path() + "/data",
-                             "XDG_RUNTIME_DIR=" + home.path() + "/run",
-                             "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
+    const PrivateHome home;
+    const QStringList env = {
+        "DISPLAY=" + display.display(),         "QT_QPA_PLATFORM=xcb",
+        "DBUS_SESSION_BUS_ADDRESS=disabled:",   "HOME=" + home.path(),
+        "XDG_CONFIG_HOME=" + home.configDir(),  "XDG_DATA_HOME=" + home.dataDir(),
+        "XDG_RUNTIME_DIR=" + home.runtimeDir(), "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
 
     // The minimal program once as the plain Qt program it is, and once also told to draw without
     // OpenGL as the real program does; the second figure is for information.

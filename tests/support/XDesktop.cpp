@@ -1,10 +1,23 @@
 #include "XDesktop.h"
 
+#include "SessionBus.h"
 #include "Wait.h"
 
 #include <QRegularExpression>
 
 XDesktop::XDesktop(TrayHost host, const QSize &screen) : m_host(host), m_screen(screen) {}
+
+QProcessEnvironment XDesktop::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    // A GTK tray host looks for the accessibility bus; without a bus of the test's it would start one
+    // that outlives the test.
+    if (env.value(QStringLiteral("DBUS_SESSION_BUS_ADDRESS")).isEmpty()) {
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), SessionBus::disabledAddress());
+    }
+    return env;
+}
 
 XDesktop::~XDesktop()
 {
@@ -46,9 +59,7 @@ bool XDesktop::startTrayHost()
     // Icons docked before the host has mapped its panel may never show: wait for the panel. A host
     // that does not come up is replaced, a few times at most.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), m_display);
-        m_trayHost.setProcessEnvironment(env);
+        m_trayHost.setProcessEnvironment(environment());
         m_trayHost.setProgram(QStringLiteral("trayer"));
         m_trayHost.setArguments({QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
                                  QStringLiteral("right"), QStringLiteral("--widthtype"),
@@ -79,9 +90,7 @@ bool XDesktop::startTrayHost()
 QByteArray XDesktop::run(const QString &program, const QStringList &arguments, int ms) const
 {
     TestProcess client;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), m_display);
-    client.setProcessEnvironment(env);
+    client.setProcessEnvironment(environment());
     client.setStandardErrorFile(QProcess::nullDevice());
     client.start(program, arguments);
     if (!client.waitForFinished(ms) || client.exitStatus() != QProcess::NormalExit) {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QPoint>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -45,6 +46,9 @@ public:
 
 private:
     bool startTrayHost();
+    // What the tray host and X clients run with: this display, and no D-Bus session unless the test
+    // has one.
+    QProcessEnvironment environment() const;
 
     TrayHost m_host;
     QSize m_screen;

@@ -1,4 +1,5 @@
 #include "ProgramRun.h"
+#include "TestProcess.h"
 #include "XDesktop.h"
 
 #include <QDir>
@@ -6,6 +7,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -213,31 +216,25 @@ private slots:
 
         // Another program registered under a launcher name, for as long as the returned process lives.
         auto registerAs = [&](const QString &name) {
-            auto *process = new QProcess;
+            std::unique_ptr<TestProcess> process(new TestProcess);
             QProcessEnvironment env = run.environment(QString());
             env.remove("DISPLAY");
             process->setProcessEnvironment(env);
             process->start(helper, {name, "120"});
-            process->waitForReadyRead(10000);
-            const QByteArray line = process->readLine();
-            if (line != "startApp 1\n") {
+            const QByteArray line = process->readOutputLine(10000);
+            if (line != "startApp 1") {
                 qWarning("helper for %s said %s", qPrintable(name), line.constData());
             }
             return process;
         };
-        auto end = [](QProcess *process) {
-            process->kill();
-            process->waitForFinished(5000);
-            delete process;
-        };
 
-        QProcess *installer = registerAs("Demo.install");
+        std::unique_ptr<TestProcess> installer = registerAs("Demo.install");
         QCOMPARE(run.runOther({}, QString()), 254);
-        QProcess *uninstaller = registerAs("Demo.uninstall");
+        std::unique_ptr<TestProcess> uninstaller = registerAs("Demo.uninstall");
         QCOMPARE(run.runOther({}, QString()), 254);
-        end(installer);
+        installer.reset();
         QCOMPARE(run.runOther({}, QString()), 253);
-        end(uninstaller);
+        uninstaller.reset();
 
         // A running instance under the single-instance rule wins over the installer.
         QVERIFY(run.start({}, "ready,quit-after-ms=12000"));
@@ -250,7 +247,7 @@ private slots:
         // instance runs to its own orderly end.
         QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n[App]\nMulti-Terminal=true\n"));
         QCOMPARE(run.runOther({}, QString()), 254);
-        end(installer);
+        installer.reset();
         qint64 secondPid = 0;
         QCOMPARE(run.runOther({}, "quit-after-ms=300", &secondPid), 0);
         QVERIFY(run.logTexts(secondPid).contains("N:Demo stop service"));
