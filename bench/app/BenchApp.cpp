@@ -6,10 +6,11 @@
 // Figures are medians of several interleaved runs. Child modes run one measurement in a fresh process,
 // because a process has one application object.
 #include "ETLLib.h"
+#include "PrivateHome.h"
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
 #include "UICommon.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -176,9 +177,16 @@ int themeChild(int argc, char **argv)
 // Runs a program to its end; wall time in ms and peak resident size in KiB.
 bool measure(const QString &program, const QStringList &envPairs, double *wallMs, double *peakKiB)
 {
+    // getenv() takes the first entry of a name: the given pairs replace the inherited ones instead of
+    // following them.
     std::vector<std::string> envStorage;
     for (char **e = environ; *e; ++e) {
-        envStorage.emplace_back(*e);
+        const QString inherited = QString::fromLocal8Bit(*e);
+        const QString name = inherited.section('=', 0, 0) + '=';
+        if (std::none_of(envPairs.begin(), envPairs.end(),
+                         [&name](const QString &pair) { return pair.startsWith(name); })) {
+            envStorage.emplace_back(*e);
+        }
     }
     for (const QString &pair : envPairs) {
         envStorage.push_back(pair.toStdString());
@@ -235,24 +243,18 @@ void startupFigures(const QString &root, const QString &minimal)
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    XServer display;
+    XDesktop display;
     if (!display.start()) {
         std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("config");
-    QDir(home.path()).mkpath("data");
-    QDir(home.path()).mkpath("run");
-    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList env = {"DISPLAY=" + display.display(),
-                             "QT_QPA_PLATFORM=xcb",
-                             "HOME=" + home.path(),
-                             "XDG_CONFIG_HOME=" + home.path() + "/config",
-                             "XDG_DATA_HOME=" + home.path() + "/data",
-                             "XDG_RUNTIME_DIR=" + home.path() + "/run",
-                             "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
+    const PrivateHome home;
+    const QStringList env = {
+        "DISPLAY=" + display.display(),         "QT_QPA_PLATFORM=xcb",
+        "DBUS_SESSION_BUS_ADDRESS=disabled:",   "HOME=" + home.path(),
+        "XDG_CONFIG_HOME=" + home.configDir(),  "XDG_DATA_HOME=" + home.dataDir(),
+        "XDG_RUNTIME_DIR=" + home.runtimeDir(), "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
 
     // The minimal program once as the plain Qt program it is, and once also told to draw without
     // OpenGL as the real program does; the second figure is for information.

@@ -1,5 +1,5 @@
 #include "LoginAutostart.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -330,7 +330,7 @@ class PackageTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QTemporaryDir m_out;
     QString m_version;
     QString m_upgradeVersion;

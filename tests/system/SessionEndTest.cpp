@@ -1,5 +1,5 @@
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,7 +152,7 @@ class SessionEndTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
     // The whole shutdown ran for the process: modules released, services stopped, "app exit" last and

@@ -1,12 +1,14 @@
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "TestProcess.h"
+#include "XDesktop.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -94,7 +96,7 @@ class SystemAppTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
 private slots:
@@ -181,11 +183,7 @@ private slots:
         ProgramRun run(copy.path(), m_x.display());
         run.setEnv("TARN_TESTABILITY_COLOUR", "#12ab34");
         QVERIFY(run.start({}, "report-after-ms=0,ready,f10-on-trigger,quit-after-ms=30000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY2(run.output().contains("ready\n"), run.output().constData());
 
         // Under Xvfb the scale is 1.
@@ -218,39 +216,29 @@ private slots:
 
         // Another program registered under a launcher name, for as long as the returned process lives.
         auto registerAs = [&](const QString &name) {
-            auto *process = new QProcess;
+            std::unique_ptr<TestProcess> process(new TestProcess);
             QProcessEnvironment env = run.environment(QString());
             env.remove("DISPLAY");
             process->setProcessEnvironment(env);
             process->start(helper, {name, "120"});
-            process->waitForReadyRead(10000);
-            const QByteArray line = process->readLine();
-            if (line != "startApp 1\n") {
+            const QByteArray line = process->readOutputLine(10000);
+            if (line != "startApp 1") {
                 qWarning("helper for %s said %s", qPrintable(name), line.constData());
             }
             return process;
         };
-        auto end = [](QProcess *process) {
-            process->kill();
-            process->waitForFinished(5000);
-            delete process;
-        };
 
-        QProcess *installer = registerAs("Demo.install");
+        std::unique_ptr<TestProcess> installer = registerAs("Demo.install");
         QCOMPARE(run.runOther({}, QString()), 254);
-        QProcess *uninstaller = registerAs("Demo.uninstall");
+        std::unique_ptr<TestProcess> uninstaller = registerAs("Demo.uninstall");
         QCOMPARE(run.runOther({}, QString()), 254);
-        end(installer);
+        installer.reset();
         QCOMPARE(run.runOther({}, QString()), 253);
-        end(uninstaller);
+        uninstaller.reset();
 
         // A running instance under the single-instance rule wins over the installer.
         QVERIFY(run.start({}, "ready,quit-after-ms=12000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY(run.output().contains("ready\n"));
         installer = registerAs("Demo.install");
         QCOMPARE(run.runOther({}, QString()), 255);
@@ -259,7 +247,7 @@ private slots:
         // instance runs to its own orderly end.
         QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n[App]\nMulti-Terminal=true\n"));
         QCOMPARE(run.runOther({}, QString()), 254);
-        end(installer);
+        installer.reset();
         qint64 secondPid = 0;
         QCOMPARE(run.runOther({}, "quit-after-ms=300", &secondPid), 0);
         QVERIFY(run.logTexts(secondPid).contains("N:Demo stop service"));
@@ -286,11 +274,7 @@ private slots:
         ProgramRun run(m_root, m_x.display());
         QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
         QVERIFY(run.start({}, "ready,quit-after-ms=40000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY2(run.output().contains("ready\n"), run.output().constData());
 
         qint64 secondPid = 0;

@@ -1,5 +1,5 @@
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QFile>
@@ -122,7 +122,7 @@ class HostileUserTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
     void skipUnlessRoot()
