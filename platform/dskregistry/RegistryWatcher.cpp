@@ -46,9 +46,7 @@ RegistryWatcher::~RegistryWatcher()
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_listeners.clear();
-    if (m_wakeFd >= 0) {
-        ::close(m_wakeFd);
-    }
+    m_wakeFd.reset();
 }
 
 bool RegistryWatcher::startThread()
@@ -56,8 +54,8 @@ bool RegistryWatcher::startThread()
     if (m_thread.joinable()) {
         return true;
     }
-    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wakeFd < 0) {
+    m_wakeFd.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!m_wakeFd.isValid()) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", std::strerror(errno));
         return false;
     }
@@ -65,8 +63,7 @@ bool RegistryWatcher::startThread()
         m_thread = std::thread(&RegistryWatcher::run, this);
     } catch (const std::system_error &error) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", error.what());
-        ::close(m_wakeFd);
-        m_wakeFd = -1;
+        m_wakeFd.reset();
         return false;
     }
     return true;
@@ -119,9 +116,9 @@ size_t RegistryWatcher::listenerCount()
 
 void RegistryWatcher::wake()
 {
-    if (m_wakeFd >= 0) {
+    if (m_wakeFd.isValid()) {
         const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd.get(), &one, sizeof one);
     }
 }
 
@@ -194,7 +191,7 @@ void RegistryWatcher::run()
     bool settling = false;
     Clock::time_point firstChange;
     while (!m_stop.load()) {
-        pollfd wakeUp = {m_wakeFd, POLLIN, 0};
+        pollfd wakeUp = {m_wakeFd.get(), POLLIN, 0};
         const int ready = ::poll(&wakeUp, 1, settling ? kSettleMs : kPollMs);
         if (m_stop.load()) {
             break;
@@ -202,7 +199,7 @@ void RegistryWatcher::run()
         bool listenersChanged = false;
         if (ready > 0 && (wakeUp.revents & POLLIN)) {
             uint64_t count;
-            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+            [[maybe_unused]] const ssize_t n = ::read(m_wakeFd.get(), &count, sizeof count);
             listenersChanged = true;
         }
         std::map<std::string, std::string> now = fileSignatures();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UniqueFd.h"
 #include "chMessageHandler.h"
 
 #include <atomic>
@@ -66,7 +67,7 @@ private:
     std::vector<Listener> m_listeners;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
-    int m_wakeFd = -1;
+    UniqueFd m_wakeFd;
 
     static std::atomic<RegistryWatcher *> s_instance;
 };
