@@ -372,10 +372,7 @@ wAppLauncher *wAppLauncher::getInstance()
 
 wAppLauncher::wAppLauncher() : d(new Private) {}
 
-wAppLauncher::~wAppLauncher()
-{
-    delete d;
-}
+wAppLauncher::~wAppLauncher() = default;
 
 int wAppLauncher::startApp(const std::string &name)
 {
