@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "ETLLib.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <ini.h>
@@ -161,24 +162,22 @@ IniFile::Status IniFile::readBytes(const std::string &path, std::string &bytes)
     if (path.empty()) {
         return Missing;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd.isValid()) {
         return (errno == ENOENT || errno == ENOTDIR) ? Missing : Unreadable;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return Unreadable;
     }
     if (static_cast<unsigned long long>(st.st_size) > kMaxFileBytes) {
-        ::close(fd);
         return TooLarge;
     }
     bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[16384];
     Status status = Ok;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -195,7 +194,6 @@ IniFile::Status IniFile::readBytes(const std::string &path, std::string &bytes)
         }
         bytes.append(buffer, static_cast<size_t>(n));
     }
-    ::close(fd);
     if (status != Ok) {
         bytes.clear();
     }
@@ -377,14 +375,15 @@ bool IniFile::write(const std::string &path, const std::string &section, const s
     std::string temp = (slash == std::string::npos ? std::string() : folder + "/") + "." + base + ".XXXXXX";
     std::vector<char> name(temp.begin(), temp.end());
     name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd.isValid()) {
         etlModuleTrace(4, "W:dskregistry", "%s not written: no temporary file (%s)", path.c_str(),
                        std::strerror(errno));
         return false;
     }
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, updated.data(), updated.size()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    bool ok = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), updated.data(), updated.size()) &&
+              ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (ok) {
         ok = ::rename(name.data(), target.c_str()) == 0;
     }
@@ -393,11 +392,10 @@ bool IniFile::write(const std::string &path, const std::string &section, const s
         ::unlink(name.data());
         return false;
     }
-    const int dirFd = ::open(slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.c_str()),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+    const UniqueFd dirFd(::open(slash == std::string::npos ? "." : (slash == 0 ? "/" : folder.c_str()),
+                                O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.isValid()) {
+        ::fsync(dirFd.get());
     }
     return true;
 }

@@ -133,10 +133,7 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     connect(about, &QAction::triggered, this, [this] { openNav(Private::NavAbout); });
 }
 
-MainWindow::~MainWindow()
-{
-    delete d;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::InitMACWidgetAtturibute()
 {

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class CMessageBoxDelegate;
 class QStackedWidget;
 
@@ -43,5 +45,5 @@ private:
     void openNav(int which);
 
     struct Private;
-    Private *d;
+    std::unique_ptr<Private> d;
 };

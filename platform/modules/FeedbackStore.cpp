@@ -2,6 +2,7 @@
 
 #include "ETLLib.h"
 #include "UICommon.h"
+#include "UniqueFd.h"
 
 #include <QByteArray>
 
@@ -36,12 +37,12 @@ bool FeedbackStore::append(const QString &text, const QDateTime &when)
     chmod(dir.constData(), 0700);
 
     const QByteArray path = filePath().toUtf8();
-    const int fd = open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    UniqueFd fd(open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd.isValid()) {
         etlModuleTrace(4, "W:Modules", "cannot open %s: errno %d", path.constData(), errno);
         return false;
     }
-    fchmod(fd, 0600);
+    fchmod(fd.get(), 0600);
 
     QByteArray entry = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toUtf8();
     entry += "\n";
@@ -50,10 +51,10 @@ bool FeedbackStore::append(const QString &text, const QDateTime &when)
         entry += "\n";
     entry += "\n";
 
-    bool ok = writeAll(fd, entry.constData(), static_cast<size_t>(entry.size()));
-    if (ok && fsync(fd) != 0)
+    bool ok = writeAll(fd.get(), entry.constData(), static_cast<size_t>(entry.size()));
+    if (ok && fsync(fd.get()) != 0)
         ok = false;
-    if (close(fd) != 0)
+    if (!fd.close())
         ok = false;
     if (!ok)
         etlModuleTrace(4, "W:Modules", "cannot write %s: errno %d", path.constData(), errno);

@@ -130,10 +130,7 @@ ArgHandler &ArgHandler::instance()
 
 ArgHandler::ArgHandler() : d(new Private(this)) {}
 
-ArgHandler::~ArgHandler()
-{
-    delete d;
-}
+ArgHandler::~ArgHandler() = default;
 
 QString ArgHandler::socketPath()
 {

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QLocalServer;
 
 // Carries a text (at most 4 KiB of UTF-8) from a later process to the instance that listens, through a
@@ -56,5 +58,5 @@ private:
     ~ArgHandler() override;
     struct Private;
     QLocalServer *m_server = nullptr;
-    Private *d = nullptr;
+    std::unique_ptr<Private> d;
 };

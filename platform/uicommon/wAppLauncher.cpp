@@ -2,6 +2,7 @@
 
 #include "ETLLib.h"
 #include "RuntimeFolder.h"
+#include "UniqueFd.h"
 
 #include <dirent.h>
 #include <dlfcn.h>
@@ -19,6 +20,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Xlib comes last: its macros (Bool, Status, None, ...) must not reach the headers above.
@@ -75,36 +77,30 @@ public:
     explicit NameLock(const std::string &folder)
     {
         const std::string file = folder + "/.lock";
-        m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd < 0) {
+        m_fd.reset(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!m_fd.isValid()) {
             etlModuleTrace(4, kTagW, "cannot open [%s]: %s", file.c_str(), strerror(errno));
             return;
         }
         // Holders only list and create a few files; a holder that is stopped must not hang us forever.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kNameLockWaitMs);
-        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
                 etlModuleTrace(4, kTagW, "cannot lock [%s]: %s", file.c_str(),
                                errno == EWOULDBLOCK ? "held too long by another process" : strerror(errno));
-                ::close(m_fd);
-                m_fd = -1;
+                m_fd.reset();
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
-    ~NameLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool locked() const { return m_fd >= 0; }
+    bool locked() const { return m_fd.isValid(); }
 
     NameLock(const NameLock &) = delete;
     NameLock &operator=(const NameLock &) = delete;
 
 private:
-    int m_fd = -1;
+    UniqueFd m_fd;
 };
 
 // Lists the processes registered in the folder; call with the name lock held. Stale files are removed.
@@ -119,21 +115,18 @@ std::vector<pid_t> livePids(const std::string &folder)
         const char *name = entry->d_name;
         if (name[0] < '0' || name[0] > '9')
             continue;
-        const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0)
+        const UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        if (!fd.isValid())
             continue;
         struct stat st;
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
             etlModuleTrace(7, kTagD, "removing stale registration [%s/%s]", folder.c_str(), name);
             ::unlinkat(dirFd, name, 0);
         } else if (errno == EWOULDBLOCK) {
             pids.push_back(static_cast<pid_t>(strtol(name, nullptr, 10)));
         }
-        ::close(fd);
     }
     ::closedir(dir);
     return pids;
@@ -319,7 +312,7 @@ struct wAppLauncher::Private
     {
         std::string folder;
         std::string file;
-        int fd = -1;
+        UniqueFd fd;
     };
 
     std::mutex mutex;
@@ -353,18 +346,17 @@ struct wAppLauncher::Private
         // A live process of another pid namespace may hold the same number; take the next free suffix.
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string file = folder + "/" + pid + (attempt ? "." + std::to_string(attempt) : "");
-            const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-            if (fd < 0) {
+            UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+            if (!fd.isValid()) {
                 etlModuleTrace(4, kTagW, "cannot create [%s]: %s", file.c_str(), strerror(errno));
                 return false;
             }
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
                 reg->folder = folder;
                 reg->file = file;
-                reg->fd = fd;
+                reg->fd = std::move(fd);
                 return true;
             }
-            ::close(fd);
         }
         etlModuleTrace(4, kTagW, "no free registration file in [%s]", folder.c_str());
         return false;
@@ -380,12 +372,7 @@ wAppLauncher *wAppLauncher::getInstance()
 
 wAppLauncher::wAppLauncher() : d(new Private) {}
 
-wAppLauncher::~wAppLauncher()
-{
-    for (auto &entry : d->held)
-        ::close(entry.second.fd);
-    delete d;
-}
+wAppLauncher::~wAppLauncher() = default;
 
 int wAppLauncher::startApp(const std::string &name)
 {
@@ -410,7 +397,7 @@ int wAppLauncher::startApp(const std::string &name)
         Private::Registration reg;
         if (!Private::registerIn(folder, &reg))
             return 1;
-        d->held[name] = reg;
+        d->held[name] = std::move(reg);
     }
     const int count = static_cast<int>(livePids(folder).size());
     etlModuleTrace(6, "I:Launcher", "[%s] registered, %d live", name.c_str(), count);
@@ -462,7 +449,7 @@ void wAppLauncher::setAppMainExitFlag()
         Private::Registration &reg = entry.second;
         NameLock lock(reg.folder);
         ::unlink(reg.file.c_str());
-        ::close(reg.fd);
+        reg.fd.reset();
         etlModuleTrace(6, "I:Launcher", "[%s] registration dropped at exit", entry.first.c_str());
     }
     d->held.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 // Registers processes under names through file locks in the runtime folder, which the kernel releases
@@ -27,5 +28,5 @@ private:
     wAppLauncher();
     ~wAppLauncher();
     struct Private;
-    Private *d;
+    std::unique_ptr<Private> d;
 };
