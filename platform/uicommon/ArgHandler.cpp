@@ -325,8 +325,31 @@ bool ArgHandler::listen()
                        qPrintable(m_server->errorString()));
         return false;
     }
+    if (::lstat(address.sun_path, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        m_socketDevice = st.st_dev;
+        m_socketInode = st.st_ino;
+    }
     etlModuleTrace(6, kTagI, "listening on [%s]", qPrintable(path));
     return true;
+}
+
+void ArgHandler::close()
+{
+    if (m_socketInode == 0)
+        return;
+    const QByteArray native = socketPath().toLocal8Bit();
+    struct stat st;
+    // QLocalServer::close() removes whatever file has the name by then, so it is called only while that
+    // file is still ours; otherwise the server is left open and dies with the process.
+    if (!native.isEmpty() && ::lstat(native.constData(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+        st.st_dev == m_socketDevice && st.st_ino == m_socketInode) {
+        m_server->close();
+        etlModuleTrace(6, kTagI, "relay socket removed");
+    } else {
+        etlModuleTrace(6, kTagI, "relay socket belongs to another instance now; left in place");
+    }
+    m_socketDevice = 0;
+    m_socketInode = 0;
 }
 
 void ArgHandler::Private::acceptConnection(QLocalSocket *socket)

@@ -21,6 +21,10 @@ public:
     // Listens on the relay socket; false, with a trace, when the socket cannot be had (another live
     // instance listens and this process holds no launcher registration, or the runtime folder is refused).
     bool listen();
+    // At a clean exit: removes the socket file this instance created, and only that file (one that
+    // another instance put in its place since is left alone). Call it before the launcher registration
+    // is dropped, so that no newcomer takes over in between.
+    void close();
     // Where the relay socket lives; empty when the runtime folder cannot be used.
     static QString socketPath();
     // A frame's payload is acceptable: 1..kMaxTextBytes bytes of well-formed UTF-8 (no overlong forms,
@@ -57,4 +61,7 @@ private:
     struct Private;
     QLocalServer *m_server = nullptr;
     Private *d = nullptr;
+    // Identity of the socket file this instance created; both 0 while it owns none.
+    quint64 m_socketDevice = 0;
+    quint64 m_socketInode = 0;
 };

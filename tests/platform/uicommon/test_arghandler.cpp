@@ -125,6 +125,10 @@ private slots:
     void malformedFrames();
     void otherUserCannotConnect();
 
+    // Last: the relay is taken down.
+    void closeRemovesOwnSocket();
+    void closeLeavesSocketOfAnotherInstance();
+
 private:
     // The next `active` carries exactly `text`, within a bound, and nothing came before it.
     void expectOnly(const QString &text, int timeoutMs = 1000);
@@ -527,6 +531,39 @@ void TestArgHandler::otherUserCannotConnect()
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     expectOnly("SetTopLastApp");
+}
+
+void TestArgHandler::closeRemovesOwnSocket()
+{
+    const QString path = ArgHandler::socketPath();
+    QVERIFY(QFile::exists(path));
+    ArgHandler::instance().close();
+    QVERIFY(!QFile::exists(path));
+    // A second close has nothing left to do, and the relay can be brought up again.
+    ArgHandler::instance().close();
+    QVERIFY(ArgHandler::instance().listen());
+    QVERIFY(QFile::exists(path));
+    expectOnly("SetTopLastApp");
+}
+
+void TestArgHandler::closeLeavesSocketOfAnotherInstance()
+{
+    // Another instance removed our file and listens under the same name.
+    const QByteArray path = ArgHandler::socketPath().toLocal8Bit();
+    QCOMPARE(::unlink(path.constData()), 0);
+    const int other = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = relayAddress();
+    QCOMPARE(::bind(other, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QCOMPARE(::listen(other, 4), 0);
+    struct stat before;
+    QCOMPARE(::lstat(path.constData(), &before), 0);
+    ArgHandler::instance().close();
+    struct stat after;
+    const int rc = ::lstat(path.constData(), &after);
+    ::close(other);
+    ::unlink(path.constData());
+    QCOMPARE(rc, 0);
+    QCOMPARE(after.st_ino, before.st_ino);
 }
 
 QTEST_GUILESS_MAIN(TestArgHandler)
