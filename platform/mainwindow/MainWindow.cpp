@@ -2,6 +2,7 @@
 
 #include "CMessageBoxDelegate.h"
 #include "ETLLib.h"
+#include "WaylandActivation.h"
 #include "cvAccessibleText.h"
 #include "cvActionText.h"
 #include "cvLabel.h"
@@ -265,11 +266,16 @@ void MainWindow::ShowDefaultContent()
 
 void MainWindow::ShowWindowNormal()
 {
+    const bool wasShown = isVisible();
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     showNormal();
     raise();
-    activateWindow();
+    // Qt's Wayland plugin cannot activate a window; the compositor is asked through xdg_activation_v1.
+    if (WaylandActivation::isWayland())
+        WaylandActivation::activate(windowHandle(), wasShown);
+    else
+        activateWindow();
 }
 
 QMenu *MainWindow::menuFor(const QString &englishTitle)

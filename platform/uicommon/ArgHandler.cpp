@@ -2,12 +2,14 @@
 
 #include "ETLLib.h"
 #include "RuntimeFolder.h"
+#include "WaylandActivation.h"
 #include "wAppLauncher.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStringList>
+#include <QPair>
 #include <QTimer>
+#include <QVector>
 #include <QtEndian>
 
 #include <poll.h>
@@ -96,6 +98,8 @@ struct ArgHandler::Private
         QLocalSocket *socket = nullptr;
         QByteArray buffer;
         int frames = 0;
+        // The activation token of the next text, from a token frame.
+        QString token;
         QTimer timer;
     };
 
@@ -109,6 +113,16 @@ struct ArgHandler::Private
     // Oldest first, so that at the cap the connection that has waited longest makes room.
     std::list<std::unique_ptr<Connection>> connections;
 };
+
+const char ArgHandler::kTokenMarker[] = "\x1Bxdg-activation-token=";
+
+QByteArray ArgHandler::tokenPayload(const QString &token)
+{
+    const QByteArray bytes = token.toLatin1();
+    if (!WaylandActivation::isValidToken(bytes) || bytes.size() != token.size())
+        return QByteArray();
+    return QByteArray(kTokenMarker) + bytes;
+}
 
 ArgHandler &ArgHandler::instance()
 {
@@ -256,9 +270,17 @@ void ArgHandler::setArg(const QString &text)
         ::close(fd);
         return;
     }
-    QByteArray frame(4, '\0');
-    qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
-    frame += payload;
+    // The launcher's activation token goes first, so the instance can bring its window forward on a
+    // Wayland session.
+    QByteArray frame;
+    const QByteArray token = tokenPayload(WaylandActivation::takeLaunchToken());
+    for (const QByteArray &part : {token, payload}) {
+        if (part.isEmpty())
+            continue;
+        QByteArray length(4, '\0');
+        qToBigEndian<quint32>(static_cast<quint32>(part.size()), length.data());
+        frame += length + part;
+    }
     qsizetype written = 0;
     while (written < frame.size()) {
         const ssize_t n = ::send(fd, frame.constData() + written, static_cast<size_t>(frame.size() - written),
@@ -394,7 +416,8 @@ void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
 bool ArgHandler::Private::readFrames(Connection *connection)
 {
     QLocalSocket *socket = connection->socket;
-    QStringList texts;
+    // Each text with the activation token that came before it.
+    QVector<QPair<QString, QString>> texts;
     bool keep = true;
     while (keep && socket->bytesAvailable() > 0) {
         connection->buffer += socket->read(kMaxTextBytes + 4 - connection->buffer.size());
@@ -415,7 +438,19 @@ bool ArgHandler::Private::readFrames(Connection *connection)
                 keep = false;
                 break;
             }
-            texts << frameText(payload);
+            if (payload.startsWith(kTokenMarker)) {
+                const QByteArray token = payload.mid(static_cast<int>(strlen(kTokenMarker)));
+                if (!WaylandActivation::isValidToken(token)) {
+                    etlModuleTrace(4, kTagW, "relay activation token of %d bytes is malformed; dropped",
+                                   static_cast<int>(token.size()));
+                    keep = false;
+                    break;
+                }
+                connection->token = QString::fromLatin1(token);
+            } else {
+                texts.append(qMakePair(connection->token, frameText(payload)));
+                connection->token.clear();
+            }
             if (++connection->frames >= kMaxFramesPerConnection) {
                 keep = false;
                 break;
@@ -426,9 +461,14 @@ bool ArgHandler::Private::readFrames(Connection *connection)
     if (!keep)
         closeConnection(connection);
     // Emitted last: a receiver may run a nested event loop that ends this connection.
-    for (const QString &text : texts) {
-        etlModuleTrace(6, kTagI, "relay text received (%d chars)", static_cast<int>(text.size()));
+    for (const auto &entry : texts) {
+        const QString &text = entry.second;
+        etlModuleTrace(6, kTagI, "relay text received (%d chars)%s", static_cast<int>(text.size()),
+                       entry.first.isEmpty() ? "" : " with an activation token");
+        // The receiver brings its window forward within the emission; the token is good for this text only.
+        WaylandActivation::setPendingToken(entry.first);
         emit q->active(text);
+        WaylandActivation::setPendingToken(QString());
         if (!isOpen(connection))
             keep = false;
     }

@@ -45,6 +45,13 @@ public:
     // The text of an accepted payload with every character kept, NULs and a leading U+FEFF included.
     static QString frameText(const QByteArray &payload);
 
+    // A frame whose payload is kTokenMarker followed by an activation token (WaylandActivation) hands
+    // that token to the text that follows it on the same connection. An instance that does not know
+    // the marker sees a text that nothing acts on.
+    static const char kTokenMarker[];
+    // The payload of a token frame for the token; empty when the token is not a valid one.
+    static QByteArray tokenPayload(const QString &token);
+
     // Limits of the relay, shared by both ends.
     static constexpr int kMaxTextBytes = 4096;
     static constexpr int kReadTimeoutMs = 2000;
