@@ -136,6 +136,8 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
         button->setObjectName(QString::fromLatin1(navNames[i]));
         button->setProperty("navButton", true);
         button->setCheckable(true);
+        // One of three exclusive choices: a screen reader announces radio buttons, not check boxes.
+        button->setAutoExclusive(true);
         // Reached with Tab; Space and Enter switch like a click.
         button->setFocusPolicy(Qt::StrongFocus);
         button->setAutoDefault(true);
