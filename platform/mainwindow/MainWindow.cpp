@@ -12,7 +12,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -55,7 +54,6 @@ struct MainWindow::Private
     };
     cvPushButton *nav[NavCount] = {};
     QPointer<QWidget> navPage[NavCount];
-    QButtonGroup *navGroup = nullptr;
     bool marking = false;
     bool pressedMarked = false;
 
@@ -76,15 +74,8 @@ struct MainWindow::Private
     {
         const int which = navOf(stack->currentWidget());
         marking = true;
-        if (which >= 0) {
-            nav[which]->setChecked(true);
-        } else {
-            // An exclusive group keeps one button checked; a page of no section clears them all.
-            navGroup->setExclusive(false);
-            for (cvPushButton *button : nav)
-                button->setChecked(false);
-            navGroup->setExclusive(true);
-        }
+        for (int i = 0; i < NavCount; ++i)
+            nav[i]->setChecked(i == which);
         marking = false;
     }
 };
@@ -126,8 +117,6 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     navLayout->setContentsMargins(0, 0, 0, 0);
     navLayout->setSpacing(10);
     headerLayout->addWidget(navigation);
-    d->navGroup = new QButtonGroup(this);
-    d->navGroup->setExclusive(true);
     const char *const navSources[Private::NavCount] = {CV_TR_NOOP("Devices"), CV_TR_NOOP("Settings"),
                                                        CV_TR_NOOP("About")};
     const char *const navNames[Private::NavCount] = {"NavDevices", "NavSettings", "NavAbout"};
@@ -136,30 +125,32 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
         button->setObjectName(QString::fromLatin1(navNames[i]));
         button->setProperty("navButton", true);
         button->setCheckable(true);
-        // One of three exclusive choices: a screen reader announces radio buttons, not check boxes.
-        button->setAutoExclusive(true);
         // Reached with Tab; Space and Enter switch like a click.
         button->setFocusPolicy(Qt::StrongFocus);
         button->setAutoDefault(true);
         button->setCursor(Qt::PointingHandCursor);
         navLayout->addWidget(button);
         d->nav[i] = button;
-        d->navGroup->addButton(button, i);
+        // Whatever checks a button (a click, a key, an assistive tool's toggle) opens its page; the
+        // page on show then decides the marks, so unchecking the marked button only puts its mark
+        // back. A click on the button already marked opens its section afresh. (No QButtonGroup:
+        // within one, Tab does not move between checkable buttons.)
+        connect(button, &QAbstractButton::toggled, this, [this, i](bool checked) {
+            if (d->marking)
+                return;
+            if (checked)
+                openNav(i);
+            else
+                d->markNav();
+        });
+        connect(button, &QAbstractButton::pressed, this,
+                [this, i] { d->pressedMarked = d->nav[i]->isChecked(); });
+        connect(button, &QAbstractButton::clicked, this, [this, i] {
+            if (d->pressedMarked)
+                openNav(i);
+            d->pressedMarked = false;
+        });
     }
-    // Whatever checks a button (a click, a key, an assistive tool's toggle) opens its page; the page
-    // on show then decides the marks. A click on the button already marked checks nothing, and
-    // opens its section afresh.
-    connect(d->navGroup, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked && !d->marking)
-            openNav(id);
-    });
-    connect(d->navGroup, &QButtonGroup::idPressed, this,
-            [this](int id) { d->pressedMarked = d->nav[id]->isChecked(); });
-    connect(d->navGroup, &QButtonGroup::idClicked, this, [this](int id) {
-        if (d->pressedMarked)
-            openNav(id);
-        d->pressedMarked = false;
-    });
     layout->addWidget(header);
 
     d->stack = new QStackedWidget(central);
