@@ -162,7 +162,8 @@ bool WaylandDesktop::start(bool panel)
         return false;
     const QStringList wlr = {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
                              "WLR_HEADLESS_OUTPUTS=1"};
-    if (spawn("sway", {"-c", configHome() + "/sway/config"}, wlr, m_base + "/sway.log") < 0)
+    m_compositor = spawn("sway", {"-c", configHome() + "/sway/config"}, wlr, m_base + "/sway.log");
+    if (m_compositor < 0)
         return false;
     if (spawn("dbus-daemon", {"--session", "--nofork", "--address=unix:path=" + runtimeDir() + "/bus"}, {},
               m_base + "/dbus.log") < 0)
@@ -181,7 +182,8 @@ bool WaylandDesktop::start(bool panel)
     if (!writeHomeFile(".config/waybar/config", R"({"layer": "top", "height": 30, "modules-right": ["tray"],)"
                                                 R"( "tray": {"icon-size": 20, "spacing": 4}})"))
         return false;
-    if (spawn("waybar", {"-c", configHome() + "/waybar/config"}, {}, m_base + "/waybar.log") < 0)
+    m_panel = spawn("waybar", {"-c", configHome() + "/waybar/config"}, {}, m_base + "/waybar.log");
+    if (m_panel < 0)
         return false;
     // The panel hosts items once it owns the watcher's name.
     timer.restart();
@@ -320,6 +322,20 @@ int WaylandDesktop::run(const QString &program, const QStringList &arguments, in
         *output = file.readAll();
     QFile::remove(log);
     return status;
+}
+
+void WaylandDesktop::stopPanel()
+{
+    if (m_panel > 0)
+        terminate(m_panel);
+    m_panel = -1;
+}
+
+void WaylandDesktop::stopCompositor()
+{
+    if (m_compositor > 0)
+        terminate(m_compositor);
+    m_compositor = -1;
 }
 
 bool WaylandDesktop::swaymsg(const QStringList &arguments)

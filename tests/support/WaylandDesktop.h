@@ -37,6 +37,10 @@ public:
     bool isRunning(pid_t pid);
     void terminate(pid_t pid);
 
+    // Ends the panel, or the compositor, as when it crashes or its session ends.
+    void stopPanel();
+    void stopCompositor();
+
     // sway's view of the window with this app_id: focused, urgent, visible, workspace; empty when none.
     QJsonObject window(const QString &appId);
     bool swaymsg(const QStringList &arguments);
@@ -58,6 +62,8 @@ private:
     bool makeFolder(const QString &path);
     bool waitForFile(const QString &path, int timeoutMs);
 
+    pid_t m_compositor = -1;
+    pid_t m_panel = -1;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
     QString m_base;

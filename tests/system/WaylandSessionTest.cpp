@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QtTest>
@@ -34,6 +36,9 @@ private slots:
     void languageSwitchReachesPanelMenu();
     void uninstallClosesInstance();
     void autorunStartsHidden();
+    void panelMenuShowsAndQuits();
+    void panelGoingAwayLeavesProgramRunning();
+    void compositorGoingAwayEndsProgramWithTrace();
 
 private:
     QString program() const { return qEnvironmentVariable("TARN_ROOT_DIR") + "/tarn-desktop"; }
@@ -42,6 +47,8 @@ private:
     // The checked navigation buttons, as a screen reader reads them.
     QStringList checkedNavigation(const QStringList &names);
     QByteArray panelMenuLayout();
+    // Sends what a panel sends when an entry of the item's menu is clicked; the entries in order.
+    bool clickPanelMenuEntry(int index);
     QString trayItem();
     void startInstance(const QStringList &arguments = {});
 
@@ -333,6 +340,76 @@ void WaylandSessionTest::autorunStartsHidden()
     QVERIFY(m_desktop->window("tarn-desktop").isEmpty());
     QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+bool WaylandSessionTest::clickPanelMenuEntry(int index)
+{
+    const QString item = trayItem();
+    const int slash = item.indexOf('/');
+    if (slash <= 0)
+        return false;
+    const QString service = item.left(slash);
+    QByteArray menu;
+    m_desktop->run("busctl",
+                   {"--user", "--json=short", "get-property", service, item.mid(slash),
+                    "org.kde.StatusNotifierItem", "Menu"},
+                   10000, &menu);
+    const QString menuPath = QJsonDocument::fromJson(menu).object().value("data").toString();
+    QByteArray layout;
+    m_desktop->run("busctl",
+                   {"--user", "--json=short", "call", "--", service, menuPath, "com.canonical.dbusmenu",
+                    "GetLayout", "iias", "0", "-1", "0"},
+                   10000, &layout);
+    // u(ia{sv}av): the revision, then the root (id, properties, children); each child is a variant.
+    const QJsonArray root = QJsonDocument::fromJson(layout).object().value("data").toArray().at(1).toArray();
+    QVector<int> ids;
+    for (const QJsonValue &child : root.at(2).toArray()) {
+        const QJsonArray entry = child.toObject().value("data").toArray();
+        if (entry.at(1).toObject().value("type").toObject().value("data").toString() != "separator")
+            ids << entry.at(0).toInt();
+    }
+    if (index >= ids.size())
+        return false;
+    return m_desktop->run("busctl",
+                          {"--user", "call", "--", service, menuPath, "com.canonical.dbusmenu", "Event",
+                           "isvu", QString::number(ids.at(index)), "clicked", "s", "", "0"},
+                          10000) == 0;
+}
+
+void WaylandSessionTest::panelMenuShowsAndQuits()
+{
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    QVERIFY(clickPanelMenuEntry(0));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+    QVERIFY(clickPanelMenuEntry(1));
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 0);
+    m_instance = -1;
+    QVERIFY(!QFile::exists(m_desktop->runtimeDir() + "/tarn-desktop/relay.sock"));
+}
+
+void WaylandSessionTest::panelGoingAwayLeavesProgramRunning()
+{
+    startInstance();
+    QVERIFY(waitFor([this] { return !trayItem().isEmpty(); }, 30000));
+    m_desktop->stopPanel();
+    QTest::qWait(1500);
+    QVERIFY(m_desktop->isRunning(m_instance));
+    // Still answering: a second start brings the window forward.
+    QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::compositorGoingAwayEndsProgramWithTrace()
+{
+    m_desktop->stopCompositor();
+    // Qt's Wayland plugin ends the process; the reason is in the log, and no dump is written.
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 1);
+    m_instance = -1;
+    QVERIFY(logCount("The Wayland connection broke") >= 1);
+    const QStringList dumps =
+        QDir(m_desktop->dataHome() + "/tarn-desktop/log").entryList({"*.dmp", "*.core"});
+    QVERIFY2(dumps.isEmpty(), qPrintable(dumps.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(WaylandSessionTest)
