@@ -33,6 +33,7 @@ private slots:
     void secondStartAsksForAttentionWhereFocusIsRefused();
     void invalidTokenStillShowsWindow();
     void trayActivateShowsWindow();
+    void pointerOnPanelIcon();
     void languageSwitchReachesPanelMenu();
     void uninstallClosesInstance();
     void autorunStartsHidden();
@@ -304,6 +305,25 @@ void WaylandSessionTest::trayActivateShowsWindow()
                             10000),
              0);
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::pointerOnPanelIcon()
+{
+    // waybar's tray sits at the right end of its 30-pixel bar; with one icon of 20 pixels its centre
+    // is at (1259, 15) on the 1280x800 output, and the menu it draws opens below it.
+    const QString pointer = QStringLiteral(TARN_TEST_SUPPORT_DIR "/virtual_pointer.py");
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    QCOMPARE(m_desktop->run("/usr/bin/python3", {pointer, "1259", "15", "left", "640", "400"}, 20000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    // The right click opens the panel's own drawing of the menu; "Show" is its first entry.
+    QCOMPARE(m_desktop->run("/usr/bin/python3",
+                            {pointer, "1259", "15", "right", "1200", "40", "1207", "32", "left"}, 20000),
+             0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
 }
 
 void WaylandSessionTest::languageSwitchReachesPanelMenu()
