@@ -20,7 +20,8 @@ if [ "${1:-}" = "--screenshot" ]; then
 fi
 
 scripts/install-deps.sh
-scripts/build.sh build
+# Only what runs: the program and what lands in its installation root, not the tests and benchmarks.
+scripts/build.sh build -- tarn_root
 exe="$PWD/build/root/tarn-desktop"
 
 pids=()

@@ -11,11 +11,11 @@ scripts/install-deps.sh
 
 case "$mode" in
   normal|"")
-    scripts/build.sh build
+    scripts/build.sh build -DTARN_WERROR=ON
     cd build && ctest --output-on-failure -j2 --timeout 300
     ;;
   --asan)
-    scripts/build.sh build-asan -DTARN_SANITIZE=ON -DTARN_BUILD_BENCH=OFF
+    scripts/build.sh build-asan -DTARN_SANITIZE=ON -DTARN_BUILD_BENCH=OFF -DTARN_WERROR=ON
     export ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:halt_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     cd build-asan && ctest --output-on-failure -j2 --timeout 600 -LE "no-asan"
@@ -23,7 +23,8 @@ case "$mode" in
   --tsan)
     # Only the threaded tests run here, so only they are built (each test is a target of its name).
     if [ ! -f build-tsan/build.ninja ]; then
-      cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_TSAN=ON -DTARN_BUILD_BENCH=OFF
+      cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_TSAN=ON -DTARN_BUILD_BENCH=OFF \
+        -DTARN_WERROR=ON
     fi
     targets=$(cd build-tsan && ctest -N -L threaded | awk '/Test +#/ {print $3}')
     cmake --build build-tsan -j"$(nproc)" --target $targets

@@ -20,7 +20,9 @@ function(tarn_root_output target)
 endfunction()
 
 # add_unit_test(NAME <name> SOURCES ... LIBS ... [LABELS ...] [TIMEOUT s] [ENV k=v ...])
-# Unit tests run with a private HOME/XDG tree so they never touch the user's files.
+# Unit tests run with a private HOME/XDG tree so they never touch the user's files, and without a D-Bus
+# session (a test that needs one starts its own) so nothing reaches the user's bus or starts a bus
+# that outlives the test.
 function(add_unit_test)
   cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${ARG_NAME} ${ARG_SOURCES})
@@ -35,5 +37,5 @@ function(add_unit_test)
   set_tests_properties(${ARG_NAME} PROPERTIES
     TIMEOUT ${ARG_TIMEOUT}
     LABELS "${ARG_LABELS}"
-    ENVIRONMENT "HOME=${test_home};XDG_CONFIG_HOME=${test_home}/config;XDG_DATA_HOME=${test_home}/data;XDG_RUNTIME_DIR=${test_home}/run;QT_QPA_PLATFORM=offscreen;TARN_TEST_ROOT=${TARN_ROOT_DIR};${ARG_ENV}")
+    ENVIRONMENT "HOME=${test_home};XDG_CONFIG_HOME=${test_home}/config;XDG_DATA_HOME=${test_home}/data;XDG_RUNTIME_DIR=${test_home}/run;QT_QPA_PLATFORM=offscreen;DBUS_SESSION_BUS_ADDRESS=disabled:;TARN_TEST_ROOT=${TARN_ROOT_DIR};${ARG_ENV}")
 endfunction()

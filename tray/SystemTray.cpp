@@ -32,7 +32,9 @@ SystemTray::SystemTray(QObject *parent)
     m_menu->setObjectName(QStringLiteral("SystemMenu"));
 
     m_showAction = new QAction(this);
+    m_showAction->setObjectName(QStringLiteral("ShowAction"));
     m_quitAction = new QAction(this);
+    m_quitAction->setObjectName(QStringLiteral("QuitAction"));
     m_showAction->setText(translated("Show"));
     m_quitAction->setText(translated("Quit"));
 

@@ -9,7 +9,7 @@
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
 #include "UICommon.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -176,9 +176,16 @@ int themeChild(int argc, char **argv)
 // Runs a program to its end; wall time in ms and peak resident size in KiB.
 bool measure(const QString &program, const QStringList &envPairs, double *wallMs, double *peakKiB)
 {
+    // getenv() takes the first entry of a name: the given pairs replace the inherited ones instead of
+    // following them.
     std::vector<std::string> envStorage;
     for (char **e = environ; *e; ++e) {
-        envStorage.emplace_back(*e);
+        const QString inherited = QString::fromLocal8Bit(*e);
+        const QString name = inherited.section('=', 0, 0) + '=';
+        if (std::none_of(envPairs.begin(), envPairs.end(),
+                         [&name](const QString &pair) { return pair.startsWith(name); })) {
+            envStorage.emplace_back(*e);
+        }
     }
     for (const QString &pair : envPairs) {
         envStorage.push_back(pair.toStdString());
@@ -235,7 +242,7 @@ void startupFigures(const QString &root, const QString &minimal)
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
-    XServer display;
+    XDesktop display;
     if (!display.start()) {
         std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
         std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
@@ -248,6 +255,7 @@ void startupFigures(const QString &root, const QString &minimal)
     QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QStringList env = {"DISPLAY=" + display.display(),
                              "QT_QPA_PLATFORM=xcb",
+                             "DBUS_SESSION_BUS_ADDRESS=disabled:",
                              "HOME=" + home.path(),
                              "XDG_CONFIG_HOME=" + home.path() + "/config",
                              "XDG_DATA_HOME=" + home.path() + "/data",

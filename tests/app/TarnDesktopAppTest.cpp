@@ -415,16 +415,21 @@ private slots:
         QFETCH(bool, result);
         QFETCH(bool, started);
 
-        QTemporaryDir system;
-        const QString record = system.filePath("args.txt");
-        {
-            QFile script(system.filePath("msiexec.exe"));
-            QVERIFY(script.open(QIODevice::WriteOnly));
+        // A stand-in for the removal program that writes its arguments, one a line, to args.txt.
+        const auto writeStandIn = [](const QTemporaryDir &folder) {
+            const QString record = folder.filePath("args.txt");
+            QFile script(folder.filePath("msiexec.exe"));
+            if (!script.open(QIODevice::WriteOnly))
+                return QString();
             script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + record.toUtf8() + ".tmp\"\nmv \"" +
                          record.toUtf8() + ".tmp\" \"" + record.toUtf8() + "\"\n");
             script.close();
-            QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        }
+            return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ? record
+                                                                                                 : QString();
+        };
+        QTemporaryDir system;
+        const QString record = writeStandIn(system);
+        QVERIFY(!record.isEmpty());
         if (withSystemFolder) {
             qputenv("TARN_SYSTEMX86_DIR", system.path().toUtf8());
         } else {
@@ -445,7 +450,20 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), QByteArray("/x\n{1234-ABCD}\n"));
         } else {
-            QTest::qWait(300);
+            // A removal started above would write its record before one started now: a start that
+            // does start the removal (from another folder) tells how long to look.
+            QTemporaryDir control;
+            const QString controlRecord = writeStandIn(control);
+            QVERIFY(!controlRecord.isEmpty());
+            qputenv("TARN_SYSTEMX86_DIR", control.path().toUtf8());
+            writeConfig("version.ini", "[Version]\nProductType=msi\nProductCode={1234-ABCD}\n");
+            m_app->uninstallFlag = 1;
+            const bool controlResult = m_app->handleUninstallCommand();
+            m_app->uninstallFlag = 0;
+            qunsetenv("TARN_SYSTEMX86_DIR");
+            QFile::remove(configFile("version.ini"));
+            QVERIFY(controlResult);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(controlRecord), 30000);
             QVERIFY(!QFile::exists(record));
         }
         const QStringList failures = TraceLogReader::textsSince(mark).filter("ShellExecuteExW[");

@@ -1,5 +1,5 @@
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -268,7 +268,7 @@ private slots:
     // second start asks it to ("uninstall"): the first one ends with exit code 0 and "app exit".
     void installedProgramStartsAndCloses()
     {
-        XServer x;
+        XDesktop x;
         QVERIFY2(x.start(), qPrintable(x.error()));
         ProgramRun run(m_prefix.filePath("bin"), x.display());
         QVERIFY(run.isValid());

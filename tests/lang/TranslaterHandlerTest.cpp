@@ -1,6 +1,7 @@
 #include "TranslaterHandler.h"
 
 #include "ETLLib.h"
+#include "TarnApplication.h"
 #include "chThreadLocal.h"
 #include "cvCheckBox.h"
 #include "cvLabel.h"
@@ -33,10 +34,6 @@
 #include <cstring>
 #include <memory>
 #include <thread>
-
-#ifdef TARN_TEST_HAVE_APP
-#include "TarnApplication.h"
-#endif
 
 namespace {
 
@@ -152,19 +149,8 @@ class TranslaterHandlerTest : public QObject
     Q_OBJECT
 
 private:
-    TarnApplication *app() const
-    {
-#ifdef TARN_TEST_HAVE_APP
-        return qobject_cast<TarnApplication *>(qApp);
-#else
-        // Only tested for null by the handler.
-        return reinterpret_cast<TarnApplication *>(qApp);
-#endif
-    }
-    msgObject langMessage() const
-    {
-        return msgObject(703);
-    }
+    TarnApplication *app() const { return qobject_cast<TarnApplication *>(qApp); }
+    msgObject langMessage() const { return msgObject(703); }
 
     QTemporaryDir m_docDir;
     std::unique_ptr<chThreadLocal> m_uiThread;
@@ -583,11 +569,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-#ifdef TARN_TEST_HAVE_APP
     TarnApplication application(argc, argv);
-#else
-    QApplication application(argc, argv);
-#endif
     TranslaterHandlerTest test;
     return QTest::qExec(&test, argc, argv);
 }

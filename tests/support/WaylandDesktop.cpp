@@ -1,5 +1,7 @@
 #include "WaylandDesktop.h"
 
+#include "SessionProcess.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,15 +10,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <fcntl.h>
-#include <grp.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,23 +21,6 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 constexpr gid_t kNogroup = 65534;
-
-std::vector<QByteArray> toBytes(const QStringList &list)
-{
-    std::vector<QByteArray> out;
-    for (const QString &item : list)
-        out.push_back(item.toLocal8Bit());
-    return out;
-}
-
-std::vector<char *> pointers(std::vector<QByteArray> &list)
-{
-    std::vector<char *> out;
-    for (QByteArray &item : list)
-        out.push_back(item.data());
-    out.push_back(nullptr);
-    return out;
-}
 
 // A node of sway's tree with the app_id, and the workspace it sits on.
 bool findView(const QJsonObject &node, const QString &appId, const QString &workspace, QJsonObject *found)
@@ -64,22 +43,26 @@ bool findView(const QJsonObject &node, const QString &appId, const QString &work
 
 } // namespace
 
+WaylandDesktop::WaylandDesktop() = default;
+
 WaylandDesktop::~WaylandDesktop()
 {
-    for (auto it = m_children.rbegin(); it != m_children.rend(); ++it)
-        ::kill(*it, SIGTERM);
-    QElapsedTimer timer;
-    timer.start();
-    for (pid_t pid : m_children) {
-        while (::waitpid(pid, nullptr, WNOHANG) == 0 && timer.elapsed() < 3000)
-            QThread::msleep(10);
-        if (::waitpid(pid, nullptr, WNOHANG) == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+    // Last started first: the programs before the panel, the panel before the compositor and the bus.
+    while (!m_children.empty()) {
+        m_children.back()->stop();
+        m_children.pop_back();
     }
     if (!m_base.isEmpty())
         QDir(m_base).removeRecursively();
+}
+
+SessionProcess *WaylandDesktop::find(pid_t pid) const
+{
+    for (const auto &child : m_children) {
+        if (child->processId() == pid)
+            return child.get();
+    }
+    return nullptr;
 }
 
 bool WaylandDesktop::toolsPresent(QString *missing)
@@ -228,80 +211,56 @@ pid_t WaylandDesktop::spawn(const QString &program, const QStringList &arguments
         m_error = QStringLiteral("%1 is not installed").arg(program);
         return -1;
     }
-    std::vector<QByteArray> argBytes = toBytes(QStringList(path) + arguments);
-    std::vector<QByteArray> envBytes = toBytes(environment() + extraEnvironment);
-    std::vector<char *> argv = pointers(argBytes);
-    std::vector<char *> envp = pointers(envBytes);
-    const QByteArray log = logFile.isEmpty() ? QByteArray("/dev/null") : logFile.toLocal8Bit();
-    const QByteArray cwd = home().toLocal8Bit();
-    const bool switchUser = ::geteuid() != m_uid;
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        m_error = QStringLiteral("fork: %1").arg(strerror(errno));
+    std::unique_ptr<SessionProcess> process(new SessionProcess(m_uid, m_gid));
+    process->setProgram(path);
+    process->setArguments(arguments);
+    process->setEnvironment(environment() + extraEnvironment);
+    process->setWorkingDirectory(home());
+    process->setStandardInputFile(QProcess::nullDevice());
+    const QString log = logFile.isEmpty() ? QProcess::nullDevice() : logFile;
+    process->setStandardOutputFile(log, QIODevice::Append);
+    process->setStandardErrorFile(log, QIODevice::Append);
+    process->start();
+    if (!process->waitForStarted(10000)) {
+        m_error = QStringLiteral("%1 did not start: %2").arg(program, process->errorString());
         return -1;
     }
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (in >= 0)
-            ::dup2(in, 0);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-        if (switchUser && (::setgroups(0, nullptr) != 0 || ::setresgid(m_gid, m_gid, m_gid) != 0 ||
-                           ::setresuid(m_uid, m_uid, m_uid) != 0))
-            ::_exit(126);
-        // Set after the change of user, which clears it; the test may already be gone.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(125);
-        if (::chdir(cwd.constData()) != 0)
-            ::_exit(124);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    m_children.push_back(pid);
+    const pid_t pid = static_cast<pid_t>(process->processId());
+    m_children.push_back(std::move(process));
     return pid;
 }
 
 int WaylandDesktop::waitFor(pid_t pid, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    int status = 0;
-    for (;;) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
+    SessionProcess *process = find(pid);
+    if (!process)
+        return -1;
+    if (process->state() != QProcess::NotRunning && !process->waitForFinished(timeoutMs))
+        return -1;
+    const int status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    for (auto it = m_children.begin(); it != m_children.end(); ++it) {
+        if (it->get() == process) {
+            (*it)->stop();
+            m_children.erase(it);
             break;
-        if (done < 0)
-            return -1;
-        if (timer.elapsed() > timeoutMs)
-            return -1;
-        QThread::msleep(10);
+        }
     }
-    m_children.erase(std::remove(m_children.begin(), m_children.end(), pid), m_children.end());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
 }
 
 bool WaylandDesktop::isRunning(pid_t pid)
 {
-    return std::find(m_children.begin(), m_children.end(), pid) != m_children.end() &&
-           ::waitpid(pid, nullptr, WNOHANG) == 0;
+    SessionProcess *process = find(pid);
+    return process && process->state() != QProcess::NotRunning && !process->waitForFinished(0);
 }
 
 void WaylandDesktop::terminate(pid_t pid)
 {
-    if (std::find(m_children.begin(), m_children.end(), pid) == m_children.end())
+    SessionProcess *process = find(pid);
+    if (!process)
         return;
-    ::kill(pid, SIGTERM);
-    if (waitFor(pid, 5000) == -1 &&
-        std::find(m_children.begin(), m_children.end(), pid) != m_children.end()) {
-        ::kill(pid, SIGKILL);
-        waitFor(pid, 5000);
-    }
+    process->stop();
+    waitFor(pid, 5000);
 }
 
 int WaylandDesktop::run(const QString &program, const QStringList &arguments, int timeoutMs,

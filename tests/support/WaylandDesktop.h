@@ -6,16 +6,20 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <vector>
+
+class SessionProcess;
 
 // A private Wayland session for system tests: a headless sway, a private session bus and, when asked,
 // waybar as the panel that hosts StatusNotifierItems. sway refuses to run as root, so under root the
 // whole session (and every program run in it) runs as `nobody` in a folder that user owns; otherwise
-// it runs as the test's own user. Everything it starts dies with it, or with the test process.
+// it runs as the test's own user. Everything it starts is a TestProcess: it dies with the desktop, or
+// with the test process.
 class WaylandDesktop
 {
 public:
-    WaylandDesktop() = default;
+    WaylandDesktop();
     ~WaylandDesktop();
 
     // Starts sway (and waybar when `panel`); false with lastError() when it cannot.
@@ -59,6 +63,7 @@ public:
     WaylandDesktop &operator=(const WaylandDesktop &) = delete;
 
 private:
+    SessionProcess *find(pid_t pid) const;
     bool makeFolder(const QString &path);
     bool waitForFile(const QString &path, int timeoutMs);
 
@@ -68,5 +73,5 @@ private:
     gid_t m_gid = 0;
     QString m_base;
     QString m_error;
-    std::vector<pid_t> m_children;
+    std::vector<std::unique_ptr<SessionProcess>> m_children;
 };

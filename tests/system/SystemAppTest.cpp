@@ -1,8 +1,7 @@
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -94,7 +93,7 @@ class SystemAppTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
 private slots:
@@ -181,11 +180,7 @@ private slots:
         ProgramRun run(copy.path(), m_x.display());
         run.setEnv("TARN_TESTABILITY_COLOUR", "#12ab34");
         QVERIFY(run.start({}, "report-after-ms=0,ready,f10-on-trigger,quit-after-ms=30000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY2(run.output().contains("ready\n"), run.output().constData());
 
         // Under Xvfb the scale is 1.
@@ -246,11 +241,7 @@ private slots:
 
         // A running instance under the single-instance rule wins over the installer.
         QVERIFY(run.start({}, "ready,quit-after-ms=12000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY(run.output().contains("ready\n"));
         installer = registerAs("Demo.install");
         QCOMPARE(run.runOther({}, QString()), 255);
@@ -286,11 +277,7 @@ private slots:
         ProgramRun run(m_root, m_x.display());
         QVERIFY(run.writeConfig("system.ini", "[Syslog]\nnLogLevel=7\n"));
         QVERIFY(run.start({}, "ready,quit-after-ms=40000"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!run.output().contains("ready\n") && clock.elapsed() < 30000) {
-            QTest::qWait(50);
-        }
+        run.waitForOutput("ready\n", 30000);
         QVERIFY2(run.output().contains("ready\n"), run.output().constData());
 
         qint64 secondPid = 0;

@@ -1,7 +1,8 @@
 // The Qt log switch of the running program: edits of the per-user system.ini, in place and by rename,
 // turn the redirection of Qt's messages into the trace off and on while the program runs.
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "Wait.h"
+#include "XDesktop.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -42,13 +43,9 @@ qint64 waitForLine(const ProgramRun &run, const QString &line, int occurrence, i
 {
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        if (run.logTexts(run.pid()).count(line) >= occurrence) {
-            return clock.elapsed();
-        }
-        QTest::qWait(20);
-    }
-    return -1;
+    return Wait::until([&] { return run.logTexts(run.pid()).count(line) >= occurrence; }, timeoutMs)
+               ? clock.elapsed()
+               : -1;
 }
 
 } // namespace
@@ -58,7 +55,7 @@ class SystemQtLogTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
 private slots:

@@ -10,17 +10,28 @@
 //   observe-heartbeat   map this process's heartbeat record; report its value every 500 ms and at exit
 //   ready               append "ready" to $TARN_TESTABILITY_OUT on the first loop turn
 //   qwarning-every-ms=N raise a Qt warning "testability warning <n>" every N ms
+//   commands            read commands, one a line, from $TARN_TESTABILITY_OUT.in as the test appends them:
+//                         locate <serial> <name>   answer "at <serial> <x> <y> <w> <h> <text>" (global,
+//                                                  the text as shown) for the first visible control of
+//                                                  that name, else "missing <serial>"
+//                       A name is an object name, an accessible name, a control's or action's text
+//                       without its '&', or the English source text of a translated menu or action.
 //
 // Actions are separated by commas. A report is lines "key=value": visible (main window), tray-available (a
 // tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR),
 // stylesheet-bytes, gl-driver (a GL driver is mapped into the process).
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QColor>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVariant>
 #include <QWidget>
 
 #include <fcntl.h>
@@ -30,6 +41,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -144,6 +156,126 @@ void observeHeartbeat()
     timer->start(500);
 }
 
+bool hasName(const QObject *object, const QString &name)
+{
+    if (!object) {
+        return false;
+    }
+    if (object->objectName() == name || object->property("cvSourceText").toString() == name) {
+        return true;
+    }
+    if (const auto *widget = qobject_cast<const QWidget *>(object)) {
+        if (widget->accessibleName() == name) {
+            return true;
+        }
+    }
+    if (const auto *button = qobject_cast<const QAbstractButton *>(object)) {
+        return QString(button->text()).remove(QLatin1Char('&')) == name;
+    }
+    if (const auto *action = qobject_cast<const QAction *>(object)) {
+        return QString(action->text()).remove(QLatin1Char('&')) == name || hasName(action->menu(), name);
+    }
+    return false;
+}
+
+QString shownText(const QObject *object)
+{
+    if (const auto *action = qobject_cast<const QAction *>(object)) {
+        return action->text();
+    }
+    if (const auto *button = qobject_cast<const QAbstractButton *>(object)) {
+        return button->text();
+    }
+    if (const auto *widget = qobject_cast<const QWidget *>(object)) {
+        return widget->windowTitle();
+    }
+    return QString();
+}
+
+// Where the first visible control of that name is on screen, and its text; open menus come first, as
+// they lie on top.
+QRect locate(const QString &name, QString *text)
+{
+    const QList<QWidget *> widgets = QApplication::allWidgets();
+    for (QWidget *widget : widgets) {
+        if (!widget->isVisible()) {
+            continue;
+        }
+        const auto *menu = qobject_cast<QMenu *>(widget);
+        const auto *bar = qobject_cast<QMenuBar *>(widget);
+        if (!menu && !bar) {
+            continue;
+        }
+        for (QAction *action : widget->actions()) {
+            if (!action->isVisible() || !hasName(action, name)) {
+                continue;
+            }
+            const QRect local = menu ? menu->actionGeometry(action) : bar->actionGeometry(action);
+            if (local.isValid()) {
+                *text = shownText(action);
+                return QRect(widget->mapToGlobal(local.topLeft()), local.size());
+            }
+        }
+    }
+    for (QWidget *widget : widgets) {
+        if (widget->isVisible() && hasName(widget, name)) {
+            *text = shownText(widget);
+            return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+        }
+    }
+    return QRect();
+}
+
+void runCommand(const QString &line)
+{
+    const QString verb = line.section(QLatin1Char(' '), 0, 0);
+    const QString serial = line.section(QLatin1Char(' '), 1, 1);
+    const QString argument = line.section(QLatin1Char(' '), 2);
+    if (verb == QLatin1String("locate")) {
+        QString text;
+        const QRect at = locate(argument, &text);
+        if (at.isValid()) {
+            appendOutput(QStringLiteral("at %1 %2 %3 %4 %5 %6\n")
+                             .arg(serial)
+                             .arg(at.x())
+                             .arg(at.y())
+                             .arg(at.width())
+                             .arg(at.height())
+                             .arg(text.simplified())
+                             .toUtf8());
+        } else {
+            appendOutput("missing " + serial.toUtf8() + '\n');
+        }
+    } else {
+        appendOutput("unknown-command " + serial.toUtf8() + '\n');
+    }
+}
+
+// Commands are read on the program's own event loop, so every answer sees a settled state.
+void serveCommands()
+{
+    auto *poll = new QTimer(qApp);
+    auto offset = std::make_shared<qint64>(0);
+    QObject::connect(poll, &QTimer::timeout, [offset]() {
+        QFile in(outputPath() + QStringLiteral(".in"));
+        if (!in.open(QIODevice::ReadOnly) || in.size() <= *offset || !in.seek(*offset)) {
+            return;
+        }
+        const QByteArray text = in.readAll();
+        const int end = text.lastIndexOf('\n');
+        if (end < 0) {
+            return;
+        }
+        *offset += end + 1;
+        for (const QByteArray &line : text.left(end).split('\n')) {
+            if (!line.trimmed().isEmpty()) {
+                runCommand(QString::fromUtf8(line.trimmed()));
+            }
+        }
+    });
+    poll->start(50);
+}
+
 int numberAfter(const QString &action)
 {
     bool ok = false;
@@ -197,6 +329,8 @@ extern "C" __attribute__((visibility("default"))) void somain()
                 qWarning("testability warning %d", ++count);
             });
             tick->start(numberAfter(action));
+        } else if (action == QLatin1String("commands")) {
+            serveCommands();
         } else if (action == QLatin1String("ready")) {
             QTimer::singleShot(0, qApp, []() { appendOutput("ready\n"); });
         } else {

@@ -2,9 +2,12 @@
 // speaks that protocol instead of XEmbed.
 
 #include "ETLLib.h"
-#include "PrivateDesktop.h"
+#include "SessionBus.h"
 #include "SystemTray.h"
 #include "TestIcon.h"
+#include "TestProcess.h"
+#include "Wait.h"
+#include "XDesktop.h"
 #include "languagehelper.h"
 #include "uCTraceHelper.h"
 
@@ -77,21 +80,25 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    PrivateDesktop desktop;
+    SessionBus bus;
+    XDesktop desktop(XDesktop::NoTrayHost, QSize(1024, 768));
     QTemporaryDir logDir;
-    if (!logDir.isValid() || !desktop.startSessionBus() || !desktop.startDisplay()) {
-        std::fprintf(stderr, "cannot start the private desktop: %s\n", qPrintable(desktop.lastError()));
+    if (!logDir.isValid() || !bus.start() || !desktop.start()) {
+        std::fprintf(stderr, "cannot start the private desktop: %s%s\n", qPrintable(bus.error()),
+                     qPrintable(desktop.error()));
         return 1;
     }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toLatin1());
+    qputenv("DISPLAY", desktop.display().toLatin1());
     watcherLog = logDir.filePath("watcher.log");
-    if (desktop.spawn(TARN_SNI_WATCHER, {}, watcherLog) <= 0) {
+    TestProcess watcher;
+    watcher.setStandardOutputFile(watcherLog);
+    watcher.start(QStringLiteral(TARN_SNI_WATCHER), QStringList());
+    if (!watcher.waitForStarted(10000)) {
         std::fprintf(stderr, "cannot start the watcher\n");
         return 1;
     }
-    for (int i = 0; i < 100 && !watcherOutput().contains("ready"); ++i) {
-        QTest::qSleep(100);
-    }
-    if (!watcherOutput().contains("ready")) {
+    if (!Wait::forText(watcherLog, "ready", 10000)) {
         std::fprintf(stderr, "the watcher did not come up\n");
         return 1;
     }

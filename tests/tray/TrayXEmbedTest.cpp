@@ -1,9 +1,10 @@
 // The tray on a real X display with an XEmbed tray host.
 
 #include "ETLLib.h"
-#include "PrivateDesktop.h"
+#include "SessionBus.h"
 #include "SystemTray.h"
 #include "TestIcon.h"
+#include "XDesktop.h"
 #include "languagehelper.h"
 #include "uCTraceHelper.h"
 
@@ -33,11 +34,18 @@ QByteArray run(const QString &program, const QStringList &arguments)
     return process.readAllStandardOutput();
 }
 
+// --sync returns once the pointer is there, so the press lands where it is meant to.
+// --sync returns once the pointer is there, so the press lands where it is meant to.
 void clickAt(const QPoint &point, int button)
 {
-    run("xdotool", {"mousemove", QString::number(point.x()), QString::number(point.y())});
-    QTest::qWait(150);
+    run("xdotool", {"mousemove", "--sync", QString::number(point.x()), QString::number(point.y())});
     run("xdotool", {"click", QString::number(button)});
+}
+
+bool isViewable(const QWidget *widget)
+{
+    return run("xwininfo", {"-id", QStringLiteral("0x%1").arg(widget->winId(), 0, 16)})
+        .contains("IsViewable");
 }
 
 int countLogLines(const QByteArray &needle)
@@ -158,7 +166,8 @@ private slots:
         QCOMPARE(m_tray->menu()->actions().at(1)->text(), QStringLiteral("Quit"));
         QCOMPARE(show.count(), 0);
 
-        QTest::qWait(300);
+        // The menu takes clicks once the X server shows it.
+        QTRY_VERIFY_WITH_TIMEOUT(isViewable(m_tray->menu()), 5000);
         const QRect quitRect = m_tray->menu()->actionGeometry(m_tray->quitAction());
         clickAt(m_tray->menu()->mapToGlobal(quitRect.center()), 1);
         QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, 5000);
@@ -183,13 +192,13 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    PrivateDesktop privateDesktop;
-    PrivateDesktop::blockSessionBus();
-    if (!privateDesktop.startDisplay() || !privateDesktop.startTrayHost()) {
-        std::fprintf(stderr, "cannot start the private desktop: %s\n",
-                     qPrintable(privateDesktop.lastError()));
+    XDesktop desktop(XDesktop::XEmbedTrayHost, QSize(1024, 768));
+    if (!desktop.start()) {
+        std::fprintf(stderr, "cannot start the private desktop: %s\n", qPrintable(desktop.error()));
         return 1;
     }
+    qputenv("DISPLAY", desktop.display().toLatin1());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", SessionBus::disabledAddress().toLatin1());
     qputenv("QT_QPA_PLATFORM", "xcb");
     int result = 0;
     {

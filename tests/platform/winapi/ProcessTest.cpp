@@ -2,7 +2,6 @@
 #include "winapi.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -18,10 +17,8 @@ namespace {
 // The fields a probe wrote, in order; empty when it did not write within the time.
 QList<QPair<QString, QString>> readProbe(const QString &path, int timeoutMs = 10000)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!QFile::exists(path) && timer.elapsed() < timeoutMs) {
-        QThread::msleep(10);
+    if (!QTest::qWaitFor([&path] { return QFile::exists(path); }, timeoutMs)) {
+        return {};
     }
     QList<QPair<QString, QString>> fields;
     QFile file(path);
@@ -79,15 +76,8 @@ QStringList zombieChildren()
 
 bool noZombieWithin(int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        if (zombieChildren().isEmpty()) {
-            return true;
-        }
-        QThread::msleep(20);
-    }
-    return zombieChildren().isEmpty();
+    return QTest::qWaitFor([] { return zombieChildren().isEmpty(); }, timeoutMs) ||
+           zombieChildren().isEmpty();
 }
 
 QString quoted(const QString &text)
@@ -201,12 +191,7 @@ private slots:
         QVERIFY(start("/bin/sleep 0.2", CREATE_NO_WINDOW, &info));
         const QString pid = QString::number(info.dwProcessId);
         QVERIFY(CloseHandle(info.hProcess));
-        QElapsedTimer timer;
-        timer.start();
-        while (QFile::exists("/proc/" + pid) && timer.elapsed() < 5000) {
-            QThread::msleep(20);
-        }
-        QVERIFY(!QFile::exists("/proc/" + pid));
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists("/proc/" + pid), 5000);
         QVERIFY(noZombieWithin(5000));
     }
 
@@ -316,11 +301,7 @@ private slots:
         QVERIFY(info.hProcess);
         QCOMPARE(WaitForSingleObject(info.hProcess, 20000), DWORD(WAIT_OBJECT_0));
         QVERIFY(CloseHandle(info.hProcess));
-        QElapsedTimer timer;
-        timer.start();
-        while (!QFile::exists(out) && timer.elapsed() < 5000) {
-            QThread::msleep(10);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 5000);
         QFile result(out);
         QVERIFY(result.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(result.readAll()), QString("/x\n{ABC;rm\n-rf}\n"));

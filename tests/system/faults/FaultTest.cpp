@@ -1,6 +1,6 @@
 #include "ProgramProcesses.h"
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "XDesktop.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -98,7 +98,7 @@ class FaultTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
 
     void checkOrderlyEnd(const ProgramRun &run, const Outcome &outcome)

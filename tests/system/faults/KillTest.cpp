@@ -1,6 +1,7 @@
 #include "ProgramProcesses.h"
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "Wait.h"
+#include "XDesktop.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -51,12 +52,7 @@ bool waitForLogText(const ProgramRun &run, qint64 from, const QByteArray &text, 
 
 bool waitUntilMissing(const QString &path, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (QFile::exists(path) && clock.elapsed() < ms) {
-        QThread::msleep(20);
-    }
-    return !QFile::exists(path);
+    return Wait::until([&path] { return !QFile::exists(path); }, ms);
 }
 
 } // namespace
@@ -68,7 +64,7 @@ class KillTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
     QRandomGenerator m_random;
     int m_killedLive = 0;

@@ -1,17 +1,14 @@
 #include "ProgramProcesses.h"
 
 #include "ProgramRun.h"
+#include "Wait.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 
-#include <signal.h>
-
-#include <cerrno>
+#include <algorithm>
 
 QStringList ProgramProcesses::arguments(qint64 pid)
 {
@@ -60,49 +57,17 @@ QList<qint64> ProgramProcesses::watchersOf(qint64 pid)
 
 bool ProgramProcesses::isAlive(qint64 pid)
 {
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-        return false;
-    }
-    // A zombie is gone for every purpose here.
-    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray text = status.readAll();
-    const int close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
+    return Wait::processAlive(pid);
 }
 
 bool ProgramProcesses::waitUntilGone(const QList<qint64> &pids, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        bool any = false;
-        for (qint64 pid : pids) {
-            any = any || isAlive(pid);
-        }
-        if (!any) {
-            return true;
-        }
-        if (clock.elapsed() > ms) {
-            return false;
-        }
-        QThread::msleep(20);
-    }
+    return Wait::until([&pids] { return std::none_of(pids.begin(), pids.end(), &Wait::processAlive); }, ms);
 }
 
 bool ProgramProcesses::waitForLine(const ProgramRun &run, const QByteArray &marker, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (run.output().split('\n').contains(marker)) {
-            return true;
-        }
-        QThread::msleep(5);
-    }
-    return run.output().split('\n').contains(marker);
+    return Wait::until([&] { return run.output().split('\n').contains(marker); }, ms);
 }
 
 bool ProgramProcesses::copyRoot(const QString &from, const QString &to, const QStringList &leaveOut)

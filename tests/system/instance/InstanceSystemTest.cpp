@@ -1,9 +1,11 @@
 // Instance control of the real program, each case with its own HOME/XDG folders on a private X server.
 
-#include "XServer.h"
+#include "ProgramRun.h"
+#include "TestProcess.h"
+#include "Wait.h"
+#include "XDesktop.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,6 +14,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -32,122 +35,39 @@ const int kAnotherInstance = 255;
 const int kInstallerRuns = 254;
 const int kUninstallerRuns = 253;
 
-// A process that is killed when the object goes.
-class Child
-{
-public:
-    ~Child()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-    // The exit code once it ends within the time; -1000 when it does not end or crashes.
-    int finish(int ms = 30000)
-    {
-        if (!process.waitForFinished(ms))
-            return -1000;
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
-    }
-    // How it ended, for comparisons that say what went wrong: "exit <code>", "crash" or "still running".
-    QString outcome(int ms = 30000)
-    {
-        if (!process.waitForFinished(ms))
-            return "still running";
-        if (process.exitStatus() != QProcess::NormalExit)
-            return "crash";
-        return QString("exit %1").arg(process.exitCode());
-    }
-    QProcess process;
-};
-
 // One user's private folders: every program and helper started through it shares them.
 class UserHome
 {
 public:
-    explicit UserHome(const QString &display) : m_display(display)
-    {
-        QDir home(m_home.path());
-        home.mkpath("config/tarn-desktop");
-        home.mkpath("data");
-        home.mkpath("run");
-        QFile::setPermissions(m_home.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    explicit UserHome(const QString &display) : m_run(rootDir(), display) {}
 
-    bool writeConfig(const QString &name, const QByteArray &text)
-    {
-        QFile file(m_home.filePath("config/tarn-desktop/" + name));
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
-    }
-
-    QProcessEnvironment environment(const QString &outputName = QString()) const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", m_home.path());
-        env.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
-        env.insert("XDG_DATA_HOME", m_home.filePath("data"));
-        env.insert("XDG_RUNTIME_DIR", m_home.filePath("run"));
-        env.insert("DISPLAY", m_display);
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.remove("TARN_SYSTEMX86_DIR");
-        env.remove("TARN_TESTABILITY_ACTION");
-        if (!outputName.isEmpty()) {
-            env.insert("TARN_TESTABILITY_ACTION", "ready");
-            env.insert("TARN_TESTABILITY_OUT", outputPath(outputName));
-        }
-        env.insert(m_extra);
-        return env;
-    }
-    void setEnv(const QString &key, const QString &value) { m_extra.insert(key, value); }
-    QString outputPath(const QString &name) const { return m_home.filePath(name + ".out"); }
-    QString path(const QString &relative) const { return m_home.filePath(relative); }
+    bool writeConfig(const QString &name, const QByteArray &text) { return m_run.writeConfig(name, text); }
+    void setEnv(const QString &key, const QString &value) { m_run.setEnv(key, value); }
+    QString outputPath(const QString &name) const { return m_run.privateHome().path(name + ".out"); }
+    QString path(const QString &relative) const { return m_run.privateHome().path(relative); }
 
     // Starts the program; with an output name it reports "ready" there once its event loop runs.
-    void startProgram(Child *child, const QStringList &arguments, const QString &outputName = QString()) const
+    void startProgram(TestProcess *child, const QStringList &arguments, const QString &outputName = QString())
     {
-        child->process.setProcessEnvironment(environment(outputName));
-        child->process.start(rootDir() + "/tarn-desktop", arguments);
+        m_run.startOther(child, arguments, outputName.isEmpty() ? QString() : QString("ready"),
+                         outputName.isEmpty() ? QString() : outputPath(outputName));
     }
-
     bool waitReady(const QString &outputName, int ms = 30000) const
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            QFile file(outputPath(outputName));
-            if (file.open(QIODevice::ReadOnly) && file.readAll().contains("ready\n"))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return Wait::forText(outputPath(outputName), "ready\n", ms);
     }
-
-    int runProgram(const QStringList &arguments) const
-    {
-        Child child;
-        startProgram(&child, arguments);
-        return child.finish();
-    }
+    int runProgram(const QStringList &arguments) { return m_run.runOther(arguments, QString()); }
 
     // A stand-in for another program (installer, uninstaller) registered under the name, with a window.
-    bool startHelper(Child *child, const QString &name) const
+    bool startHelper(TestProcess *child, const QString &name) const
     {
-        child->process.setProcessEnvironment(environment());
-        child->process.start(helperPath(), {name, "120"});
-        if (!child->process.waitForStarted(5000))
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        while (!child->process.canReadLine() && timer.elapsed() < 10000)
-            child->process.waitForReadyRead(100);
-        return child->process.readLine().trimmed() == "startApp 1";
+        child->setProcessEnvironment(m_run.environment(QString()));
+        child->start(helperPath(), {name, "120"});
+        return child->waitForStarted(5000) && child->readOutputLine(10000) == "startApp 1";
     }
 
 private:
-    QString m_display;
-    QTemporaryDir m_home;
-    QProcessEnvironment m_extra;
+    ProgramRun m_run;
 };
 
 } // namespace
@@ -168,7 +88,7 @@ private slots:
     void restartAfterKill();
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_display;
 };
 
@@ -200,37 +120,37 @@ void InstanceSystemTest::installerOrUninstallerTakesPrecedence()
     QFETCH(QStringList, running);
     QFETCH(int, exitCode);
     UserHome user(m_display);
-    std::vector<std::unique_ptr<Child>> helpers;
+    std::vector<std::unique_ptr<TestProcess>> helpers;
     for (const QString &name : running) {
-        helpers.emplace_back(new Child);
+        helpers.emplace_back(new TestProcess);
         QVERIFY(user.startHelper(helpers.back().get(), name));
     }
     if (exitCode != 0) {
         QCOMPARE(user.runProgram({}), exitCode);
         // The stand-ins keep running: nothing was sent to them but a raise request.
         for (auto &helper : helpers)
-            QCOMPARE(helper->process.state(), QProcess::Running);
+            QCOMPARE(helper->state(), QProcess::Running);
         return;
     }
-    Child program;
+    TestProcess program;
     user.startProgram(&program, {}, "first");
     QVERIFY(user.waitReady("first"));
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(program.outcome(), QString("exit 0"));
+    QCOMPARE(program.outcome(30000), QString("exit 0"));
 }
 
 void InstanceSystemTest::runningInstanceComesBeforeInstaller()
 {
     UserHome user(m_display);
-    Child program;
+    TestProcess program;
     user.startProgram(&program, {}, "first");
     QVERIFY(user.waitReady("first"));
-    Child installer;
+    TestProcess installer;
     QVERIFY(user.startHelper(&installer, "Demo.install"));
     QCOMPARE(user.runProgram({}), kAnotherInstance);
-    QCOMPARE(program.process.state(), QProcess::Running);
+    QCOMPARE(program.state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(program.outcome(), QString("exit 0"));
+    QCOMPARE(program.outcome(30000), QString("exit 0"));
 }
 
 void InstanceSystemTest::uninstallStartsTheRemoval_data()
@@ -250,6 +170,28 @@ void InstanceSystemTest::uninstallStartsTheRemoval_data()
                                       << false << QStringList();
 }
 
+namespace {
+
+// A stand-in for the removal program in the folder: it writes the arguments it was given, one a line,
+// to the returned file.
+QString writeRemovalStandIn(const QString &folder)
+{
+    const QString record = folder + "/msiexec.args";
+    if (!QDir().mkpath(folder))
+        return QString();
+    QFile script(folder + "/msiexec.exe");
+    if (!script.open(QIODevice::WriteOnly))
+        return QString();
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"" + record.toUtf8() +
+                 "\"\n");
+    script.close();
+    if (!script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return QString();
+    return record;
+}
+
+} // namespace
+
 void InstanceSystemTest::uninstallStartsTheRemoval()
 {
     QFETCH(QByteArray, version);
@@ -257,27 +199,30 @@ void InstanceSystemTest::uninstallStartsTheRemoval()
     QFETCH(QStringList, expected);
     UserHome user(m_display);
     QVERIFY(user.writeConfig("version.ini", version));
-    // The removal program's stand-in writes the arguments it was given, one a line.
     const QString systemDir = user.path("system32");
-    QVERIFY(QDir().mkpath(systemDir));
-    const QString record = systemDir + "/msiexec.args";
-    QFile script(systemDir + "/msiexec.exe");
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"" + record.toUtf8() +
-                 "\"\n");
-    script.close();
-    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString record = writeRemovalStandIn(systemDir);
+    QVERIFY(!record.isEmpty());
     if (withFolder)
         user.setEnv("TARN_SYSTEMX86_DIR", systemDir);
 
     // Nothing runs: the text is lost, the removal still starts.
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
     if (expected.isEmpty()) {
-        QTest::qWait(1000);
+        // A removal started now would write its record before one started after it: a second start that
+        // does start the removal (in another folder) tells how long to look.
+        const QString controlDir = user.path("control32");
+        const QString controlRecord = writeRemovalStandIn(controlDir);
+        QVERIFY(!controlRecord.isEmpty());
+        QVERIFY(user.writeConfig(
+            "version.ini",
+            "[Version]\nProductType=msi\nProductCode={6F1C2A7E-0B44-4E0B-9D3A-2C1D5E6F7A80}\n"));
+        user.setEnv("TARN_SYSTEMX86_DIR", controlDir);
+        QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
+        QVERIFY2(Wait::forFile(controlRecord, 30000), "the control start did not start the removal");
         QVERIFY(!QFile::exists(record));
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QVERIFY(Wait::forFile(record, 10000));
     QFile file(record);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts), expected);
@@ -286,59 +231,60 @@ void InstanceSystemTest::uninstallStartsTheRemoval()
 void InstanceSystemTest::startStormLeavesOneInstance()
 {
     UserHome user(m_display);
-    std::vector<std::unique_ptr<Child>> storm;
+    std::vector<std::unique_ptr<TestProcess>> storm;
     for (int i = 0; i < 16; ++i) {
-        storm.emplace_back(new Child);
+        storm.emplace_back(new TestProcess);
         user.startProgram(storm.back().get(), {}, QString("storm%1").arg(i));
     }
     // Fifteen end early with the code of a second start; one comes up.
+    const auto ended = [&storm] {
+        return std::count_if(storm.begin(), storm.end(), [](const std::unique_ptr<TestProcess> &child) {
+            return child->state() == QProcess::NotRunning;
+        });
+    };
+    Wait::until([&] { return ended() >= 15; }, 60000);
     int early = 0;
-    QElapsedTimer timer;
-    timer.start();
-    while (early < 15 && timer.elapsed() < 60000) {
-        early = 0;
-        for (auto &child : storm) {
-            if (child->process.state() == QProcess::NotRunning) {
-                QCOMPARE(child->process.exitStatus(), QProcess::NormalExit);
-                QCOMPARE(child->process.exitCode(), kAnotherInstance);
-                ++early;
-            }
+    for (auto &child : storm) {
+        if (child->state() == QProcess::NotRunning) {
+            QCOMPARE(child->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child->exitCode(), kAnotherInstance);
+            ++early;
         }
-        QTest::qWait(100);
     }
     QCOMPARE(early, 15);
     int survivor = -1;
     for (int i = 0; i < 16; ++i) {
-        if (storm[i]->process.state() != QProcess::NotRunning)
+        if (storm[i]->state() != QProcess::NotRunning)
             survivor = i;
     }
     QVERIFY(survivor >= 0);
     QVERIFY(user.waitReady(QString("storm%1").arg(survivor)));
-    QTest::qWait(500);
-    QCOMPARE(storm[survivor]->process.state(), QProcess::Running);
+    // The survivor serves the instance: a later start finds it and ends.
+    QCOMPARE(user.runProgram({}), kAnotherInstance);
+    QCOMPARE(storm[survivor]->state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(storm[survivor]->outcome(), QString("exit 0"));
+    QCOMPARE(storm[survivor]->outcome(30000), QString("exit 0"));
 }
 
 void InstanceSystemTest::restartAfterKill()
 {
     UserHome user(m_display);
-    Child first;
+    TestProcess first;
     user.startProgram(&first, {}, "first");
     QVERIFY(user.waitReady("first"));
-    ::kill(static_cast<pid_t>(first.process.processId()), SIGKILL);
-    QVERIFY(first.process.waitForFinished(5000));
-    QCOMPARE(first.process.exitStatus(), QProcess::CrashExit);
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    QVERIFY(first.waitForFinished(5000));
+    QCOMPARE(first.exitStatus(), QProcess::CrashExit);
 
     // The registration went with the process; its socket file stayed and is taken over.
     QVERIFY(QFileInfo::exists(user.path("run/tarn-desktop/relay.sock")));
-    Child second;
+    TestProcess second;
     user.startProgram(&second, {}, "second");
     QVERIFY(user.waitReady("second"));
     QCOMPARE(user.runProgram({}), kAnotherInstance);
-    QCOMPARE(second.process.state(), QProcess::Running);
+    QCOMPARE(second.state(), QProcess::Running);
     QCOMPARE(user.runProgram({"uninstall"}), kAnotherInstance);
-    QCOMPARE(second.outcome(), QString("exit 0"));
+    QCOMPARE(second.outcome(30000), QString("exit 0"));
 }
 
 QTEST_GUILESS_MAIN(InstanceSystemTest)

@@ -1,13 +1,13 @@
+#include "ControlLocator.h"
 #include "ExecTrace.h"
 #include "ProgramRun.h"
-#include "XServer.h"
+#include "Wait.h"
+#include "XDesktop.h"
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QThread>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -19,12 +19,7 @@ namespace {
 
 bool waitForReady(const ProgramRun &run, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!run.output().contains("ready\n") && clock.elapsed() < ms) {
-        QThread::msleep(20);
-    }
-    return run.output().contains("ready\n");
+    return run.waitForOutput("ready\n", ms);
 }
 
 // Mode bits and owner of a path, not following a final link; mode -1 when it does not exist.
@@ -89,7 +84,7 @@ class SecurityTest : public QObject
     Q_OBJECT
 
 private:
-    XServer m_x;
+    XDesktop m_x;
     QString m_root;
     QString m_probe;
 
@@ -110,22 +105,6 @@ private:
             QVERIFY2(!call.arguments.isEmpty() && call.arguments.first() == call.path,
                      qPrintable(call.arguments.join(' ')));
         }
-    }
-
-    // Output of xdotool on the private display.
-    QString xdotool(const QStringList &arguments)
-    {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", m_x.display());
-        process.setProcessEnvironment(env);
-        process.start("xdotool", arguments);
-        if (!process.waitForFinished(20000)) {
-            process.kill();
-            process.waitForFinished(3000);
-            return QString();
-        }
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
     }
 
 private slots:
@@ -169,7 +148,7 @@ private slots:
             QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                    QFile::ExeGroup | QFile::ExeOther));
         }
-        QVERIFY(run.start({}, "ready,quit-after-ms=60000"));
+        QVERIFY(run.start({}, "ready,commands,quit-after-ms=60000"));
         QVERIFY2(waitForReady(run, 60000), run.output().constData());
         const uid_t me = ::geteuid();
 
@@ -206,25 +185,18 @@ private slots:
         QCOMPARE(recordNode.owner, me);
 
         // The profile is written when the user changes a setting: turn on automatic answering on the
-        // soft-phone page, reached through the Settings menu of the main window (at scale 1 under Xvfb).
-        const QString window =
-            xdotool({"search", "--sync", "--onlyvisible", "--pid", QString::number(run.pid())})
-                .split('\n')
-                .value(0);
-        QVERIFY2(!window.isEmpty(), "the main window is not on the display");
+        // soft-phone page, reached through the Settings menu of the main window.
         const QString profile = run.configDir() + "/tarn-desktop/Config/UserData.ini";
         QVERIFY(!QFile::exists(profile));
-        // A slow machine may show the menu after the click meant for it; then the round is repeated.
-        for (int round = 0; round < 3 && !QFile::exists(profile); ++round) {
-            for (const QPoint &at : {QPoint(98, 15), QPoint(149, 76), QPoint(289, 322)}) {
-                xdotool({"mousemove", "--window", window, QString::number(at.x()), QString::number(at.y()),
-                         "click", "1"});
-                QTest::qWait(400 * (round + 1));
-            }
-            if (QTest::qWaitFor([&] { return QFile::exists(profile); }, 3000)) {
-                break;
-            }
+        ControlLocator controls(run.outputFile());
+        for (const QString name : {"Settings", "Soft phone settings", "bAutoAnswer"}) {
+            const QRect at = controls.locate(name, 30000);
+            QVERIFY2(at.isValid(), qPrintable(name + " did not show"));
+            // A check box takes clicks on its box and text only, which lie at its left end.
+            m_x.click(name == "bAutoAnswer" ? QPoint(at.left() + at.height() / 2, at.center().y())
+                                            : at.center());
         }
+        QVERIFY(Wait::forFile(profile, 20000));
         QVERIFY2(QFile::exists(profile), "the soft-phone setting did not reach the profile");
         QFile profileFile(profile);
         QVERIFY(profileFile.open(QIODevice::ReadOnly));
