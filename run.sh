@@ -50,6 +50,17 @@ if [ -z "${DISPLAY:-}" ] || [ -n "$shot" ]; then
     exit 1
   fi
   export DISPLAY=":$(head -n1 "$scratch/display")"
+  # Without a session bus Qt would auto-launch one (dbus-launch) that outlives the program; a private
+  # bus ends with this script instead.
+  if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] || [ -n "$shot" ]; then
+    dbus-daemon --session --nofork --address="unix:path=$scratch/bus" >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do
+      [ -S "$scratch/bus" ] && break
+      sleep 0.1
+    done
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/bus"
+  fi
   trayer --edge top --align right --widthtype request --height 24 --transparent false --tint 0xdddddd \
     >/dev/null 2>&1 &
   pids+=($!)

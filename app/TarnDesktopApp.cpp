@@ -258,6 +258,7 @@ int TarnDesktopApp::run()
         etlModuleTrace(5, kTraceTag, "stop service");
         serviceInit.UnloadServices();
         releaseCom();
+        ArgHandler::instance().close();
         wAppLauncher::getInstance()->setAppMainExitFlag();
         QEBridge::instance().releaseBridge();
         dumpServer.CloseShareMemory();

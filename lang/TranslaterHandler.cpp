@@ -109,12 +109,9 @@ int TranslaterHandler::onLangMessage(msgObject &msg)
         return 0;
     }
 
-    std::string language = readLanguageSetting();
-    // A key written with no value would otherwise switch to a language that does not exist and leave
-    // the trace claiming a switch; treat it like an absent key.
-    if (language.empty()) {
-        language = kDefaultLanguage;
-    }
+    // The stored value is used as it is: a key written with no value names no language, so the switch
+    // fails and the language in use stays, with the warning below.
+    const std::string language = readLanguageSetting();
     if (!lang_SwitchTo(language)) {
         // The switch line below is what log readers look for; say first that it did not take effect.
         etlModuleTrace(4, "W:TranslaterHandler", "Language %s is not available, keeping %s.",

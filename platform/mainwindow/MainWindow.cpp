@@ -2,6 +2,8 @@
 
 #include "CMessageBoxDelegate.h"
 #include "ETLLib.h"
+#include "WaylandActivation.h"
+#include "cvAccessibleText.h"
 #include "cvActionText.h"
 #include "cvLabel.h"
 #include "cvPushButton.h"
@@ -41,7 +43,8 @@ struct MainWindow::Private
     void (*showAbout)(int, int) = nullptr;
 
     // The header's buttons, and the page each one last led to: the button of the page on show
-    // is marked.
+    // is marked, and only that one. Pages of the three sections name their section in the
+    // "mainNavSection" property, so a page opened by any road marks its button.
     enum Nav
     {
         NavDevices,
@@ -51,12 +54,29 @@ struct MainWindow::Private
     };
     cvPushButton *nav[NavCount] = {};
     QPointer<QWidget> navPage[NavCount];
+    bool marking = false;
+    bool pressedMarked = false;
+
+    int navOf(QWidget *page) const
+    {
+        if (!page)
+            return -1;
+        static const char *const sections[NavCount] = {"Devices", "Settings", "About"};
+        const QString section = page->property("mainNavSection").toString();
+        for (int i = 0; i < NavCount; ++i) {
+            if (navPage[i] == page || section == QLatin1String(sections[i]))
+                return i;
+        }
+        return -1;
+    }
 
     void markNav()
     {
-        QWidget *current = stack->currentWidget();
+        const int which = navOf(stack->currentWidget());
+        marking = true;
         for (int i = 0; i < NavCount; ++i)
-            nav[i]->setChecked(current && navPage[i] == current);
+            nav[i]->setChecked(i == which);
+        marking = false;
     }
 };
 
@@ -84,30 +104,59 @@ MainWindow::MainWindow(QWidget *parent, const int &flags, const QString &name)
     d->logo->setObjectName(QStringLiteral("HeaderLogo"));
     d->logo->setFixedSize(32, 32);
     d->logo->setScaledContents(true);
+    cvSetAccessibleSource(d->logo, CV_TR("Corvane Connect logo"));
     headerLayout->addWidget(d->logo);
     cvLabel *title = new cvLabel(QString::fromLatin1(kProductName), header);
     title->setObjectName(QStringLiteral("HeaderTitle"));
     headerLayout->addWidget(title);
     headerLayout->addStretch(1);
+    QWidget *navigation = new QWidget(header);
+    navigation->setObjectName(QStringLiteral("Navigation"));
+    cvSetAccessibleSource(navigation, CV_TR("Navigation"));
+    QHBoxLayout *navLayout = new QHBoxLayout(navigation);
+    navLayout->setContentsMargins(0, 0, 0, 0);
+    navLayout->setSpacing(10);
+    headerLayout->addWidget(navigation);
     const char *const navSources[Private::NavCount] = {CV_TR_NOOP("Devices"), CV_TR_NOOP("Settings"),
                                                        CV_TR_NOOP("About")};
     const char *const navNames[Private::NavCount] = {"NavDevices", "NavSettings", "NavAbout"};
     for (int i = 0; i < Private::NavCount; ++i) {
-        cvPushButton *button = new cvPushButton(QString::fromLatin1(navSources[i]), header);
+        cvPushButton *button = new cvPushButton(QString::fromLatin1(navSources[i]), navigation);
         button->setObjectName(QString::fromLatin1(navNames[i]));
         button->setProperty("navButton", true);
         button->setCheckable(true);
-        button->setFocusPolicy(Qt::NoFocus);
+        // Reached with Tab; Space and Enter switch like a click.
+        button->setFocusPolicy(Qt::StrongFocus);
+        button->setAutoDefault(true);
         button->setCursor(Qt::PointingHandCursor);
-        headerLayout->addWidget(button);
+        navLayout->addWidget(button);
         d->nav[i] = button;
-        connect(button, &QPushButton::clicked, this, [this, i] { openNav(i); });
+        // Whatever checks a button (a click, a key, an assistive tool's toggle) opens its page; the
+        // page on show then decides the marks, so unchecking the marked button only puts its mark
+        // back. A click on the button already marked opens its section afresh. (No QButtonGroup:
+        // within one, Tab does not move between checkable buttons.)
+        connect(button, &QAbstractButton::toggled, this, [this, i](bool checked) {
+            if (d->marking)
+                return;
+            if (checked)
+                openNav(i);
+            else
+                d->markNav();
+        });
+        connect(button, &QAbstractButton::pressed, this,
+                [this, i] { d->pressedMarked = d->nav[i]->isChecked(); });
+        connect(button, &QAbstractButton::clicked, this, [this, i] {
+            if (d->pressedMarked)
+                openNav(i);
+            d->pressedMarked = false;
+        });
     }
     layout->addWidget(header);
 
     d->stack = new QStackedWidget(central);
     d->stack->setObjectName(QStringLiteral("ContentStack"));
     layout->addWidget(d->stack, 1);
+    connect(d->stack, &QStackedWidget::currentChanged, this, [this] { d->markNav(); });
     setCentralWidget(central);
 
     d->menuTranslator = new cvWidget(this);
@@ -207,11 +256,16 @@ void MainWindow::ShowDefaultContent()
 
 void MainWindow::ShowWindowNormal()
 {
+    const bool wasShown = isVisible();
     if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     showNormal();
     raise();
-    activateWindow();
+    // Qt's Wayland plugin cannot activate a window; the compositor is asked through xdg_activation_v1.
+    if (WaylandActivation::isWayland())
+        WaylandActivation::activate(windowHandle(), wasShown);
+    else
+        activateWindow();
 }
 
 QMenu *MainWindow::menuFor(const QString &englishTitle)
@@ -260,6 +314,7 @@ QWidget *MainWindow::currentPage() const
 void MainWindow::retranslateMenus()
 {
     cvRetranslateMenuBar(menuBar());
+    cvRetranslateAccessibleNames(this);
 }
 
 void MainWindow::slotDealBeforeMenuCloseAction()

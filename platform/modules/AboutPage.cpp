@@ -1,6 +1,7 @@
 #include "AboutPage.h"
 
 #include "UtilityLib.h"
+#include "cvAccessibleText.h"
 #include "cvLabel.h"
 #include "cvTr.h"
 
@@ -13,10 +14,12 @@
 AboutPage::AboutPage(QWidget *parent) : ModulePage(CV_TR("About"), QString(), parent)
 {
     setObjectName(QStringLiteral("AboutPage"));
+    setProperty("mainNavSection", QStringLiteral("About"));
     QHBoxLayout *row = new QHBoxLayout();
     row->setSpacing(20);
     QLabel *logo = new QLabel(this);
     logo->setObjectName(QStringLiteral("AboutLogo"));
+    cvSetAccessibleSource(logo, CV_TR("Corvane Connect logo"));
     const QIcon icon = QApplication::windowIcon();
     if (!icon.isNull())
         logo->setPixmap(icon.pixmap(96, 96));

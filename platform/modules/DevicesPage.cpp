@@ -1,6 +1,7 @@
 #include "DevicesPage.h"
 
 #include "UsbDeviceScanner.h"
+#include "cvAccessibleText.h"
 #include "cvLabel.h"
 #include "cvPushButton.h"
 #include "cvTr.h"
@@ -17,6 +18,7 @@ DevicesPage::DevicesPage(QWidget *parent)
     : ModulePage(CV_TR("Devices"), CV_TR("USB devices connected to this computer."), parent)
 {
     setObjectName(QStringLiteral("DevicesPage"));
+    setProperty("mainNavSection", QStringLiteral("Devices"));
 
     QHBoxLayout *bar = new QHBoxLayout();
     m_count = new cvLabel(QString(), this);
@@ -32,6 +34,7 @@ DevicesPage::DevicesPage(QWidget *parent)
     m_views = new QStackedWidget(this);
     m_list = new QTreeWidget(m_views);
     m_list->setObjectName(QStringLiteral("DeviceList"));
+    cvSetAccessibleSource(m_list, CV_TR("USB devices"));
     m_list->setColumnCount(4);
     m_list->setRootIsDecorated(false);
     m_list->setAlternatingRowColors(true);

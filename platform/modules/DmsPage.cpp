@@ -25,8 +25,11 @@ DmsPage::DmsPage(const ModuleHost *host, QWidget *parent)
       m_host(host)
 {
     setObjectName(QStringLiteral("DmsPage"));
-    body()->addWidget(new cvLabel(CV_TR("Server address"), this));
+    cvLabel *addressLabel = new cvLabel(CV_TR("Server address"), this);
+    body()->addWidget(addressLabel);
     m_address = new cvLineEdit(this);
+    // A screen reader names the field by its label.
+    addressLabel->setBuddy(m_address);
     m_address->setObjectName(QStringLiteral("ServerAddress"));
     m_address->setMaxLength(kMaxAddress);
     m_address->setPlaceholderSource(CV_TR("For example https://dms.example.com"));

@@ -2,6 +2,7 @@
 
 #include "FeedbackStore.h"
 #include "ModuleHost.h"
+#include "cvAccessibleText.h"
 #include "cvPlainTextEdit.h"
 #include "cvPushButton.h"
 #include "cvTr.h"
@@ -23,6 +24,7 @@ FeedbackPage::FeedbackPage(const ModuleHost *host, QWidget *parent)
     setObjectName(QStringLiteral("FeedbackPage"));
     m_editor = new cvPlainTextEdit(this);
     m_editor->setObjectName(QStringLiteral("FeedbackText"));
+    cvSetAccessibleSource(m_editor, CV_TR("Your feedback"));
     m_editor->setPlaceholderSource(CV_TR("Describe your problem or suggestion"));
     body()->addWidget(m_editor, 1);
     QHBoxLayout *bar = new QHBoxLayout();

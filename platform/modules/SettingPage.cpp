@@ -2,6 +2,7 @@
 
 #include "LoginAutostart.h"
 #include "cvCheckBox.h"
+#include "cvAccessibleText.h"
 #include "cvLabel.h"
 #include "cvTr.h"
 #include "cvTranslate.h"
@@ -35,10 +36,12 @@ SettingPage::SettingPage(QWidget *parent)
     : ModulePage(CV_TR("Settings"), CV_TR("Adjust how Corvane Connect works for you."), parent)
 {
     setObjectName(QStringLiteral("SettingPage"));
+    setProperty("mainNavSection", QStringLiteral("Settings"));
     QHBoxLayout *row = new QHBoxLayout();
     row->setSpacing(16);
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("SettingList"));
+    cvSetAccessibleSource(m_list, CV_TR("Settings categories"));
     m_list->setFixedWidth(200);
     m_list->setFrameShape(QFrame::NoFrame);
     row->addWidget(m_list);

@@ -3,12 +3,14 @@
 #include "ETLLib.h"
 #include "RuntimeFolder.h"
 #include "cvstl.h"
+#include "WaylandActivation.h"
 #include "wAppLauncher.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStringList>
+#include <QPair>
 #include <QTimer>
+#include <QVector>
 #include <QtEndian>
 
 #include <poll.h>
@@ -107,6 +109,8 @@ struct ArgHandler::Private
         QLocalSocket *socket = nullptr;
         QByteArray buffer;
         int frames = 0;
+        // The activation token of the next text, from a token frame.
+        QString token;
         QTimer timer;
     };
 
@@ -120,6 +124,16 @@ struct ArgHandler::Private
     // Oldest first, so that at the cap the connection that has waited longest makes room.
     std::list<std::unique_ptr<Connection>> connections;
 };
+
+const char ArgHandler::kTokenMarker[] = "\x1Bxdg-activation-token=";
+
+QByteArray ArgHandler::tokenPayload(const QString &token)
+{
+    const QByteArray bytes = token.toLatin1();
+    if (!WaylandActivation::isValidToken(bytes) || bytes.size() != token.size())
+        return QByteArray();
+    return QByteArray(kTokenMarker) + bytes;
+}
 
 ArgHandler &ArgHandler::instance()
 {
@@ -237,9 +251,17 @@ void ArgHandler::setArg(const QString &text)
         ::close(fd);
         return;
     }
-    QByteArray frame(4, '\0');
-    qToBigEndian<quint32>(static_cast<quint32>(payload.size()), frame.data());
-    frame += payload;
+    // The launcher's activation token goes first, so the instance can bring its window forward on a
+    // Wayland session.
+    QByteArray frame;
+    const QByteArray token = tokenPayload(WaylandActivation::takeLaunchToken());
+    for (const QByteArray &part : {token, payload}) {
+        if (part.isEmpty())
+            continue;
+        QByteArray length(4, '\0');
+        qToBigEndian<quint32>(static_cast<quint32>(part.size()), length.data());
+        frame += length + part;
+    }
     qsizetype written = 0;
     while (written < frame.size()) {
         const ssize_t n = ::send(fd, frame.constData() + written, static_cast<size_t>(frame.size() - written),
@@ -311,8 +333,31 @@ bool ArgHandler::listen()
                        qPrintable(m_server->errorString()));
         return false;
     }
+    if (::lstat(address.sun_path, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        m_socketDevice = st.st_dev;
+        m_socketInode = st.st_ino;
+    }
     etlModuleTrace(6, kTagI, "listening on [%s]", qPrintable(path));
     return true;
+}
+
+void ArgHandler::close()
+{
+    if (m_socketInode == 0)
+        return;
+    const QByteArray native = socketPath().toLocal8Bit();
+    struct stat st;
+    // QLocalServer::close() removes whatever file has the name by then, so it is called only while that
+    // file is still ours; otherwise the server is left open and dies with the process.
+    if (!native.isEmpty() && ::lstat(native.constData(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+        st.st_dev == m_socketDevice && st.st_ino == m_socketInode) {
+        m_server->close();
+        etlModuleTrace(6, kTagI, "relay socket removed");
+    } else {
+        etlModuleTrace(6, kTagI, "relay socket belongs to another instance now; left in place");
+    }
+    m_socketDevice = 0;
+    m_socketInode = 0;
 }
 
 void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
@@ -357,7 +402,8 @@ void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
 bool ArgHandler::Private::readFrames(Connection *connection)
 {
     QLocalSocket *socket = connection->socket;
-    QStringList texts;
+    // Each text with the activation token that came before it.
+    QVector<QPair<QString, QString>> texts;
     bool keep = true;
     while (keep && socket->bytesAvailable() > 0) {
         connection->buffer += socket->read(kMaxTextBytes + 4 - connection->buffer.size());
@@ -378,7 +424,19 @@ bool ArgHandler::Private::readFrames(Connection *connection)
                 keep = false;
                 break;
             }
-            texts << frameText(payload);
+            if (payload.startsWith(kTokenMarker)) {
+                const QByteArray token = payload.mid(static_cast<int>(strlen(kTokenMarker)));
+                if (!WaylandActivation::isValidToken(token)) {
+                    etlModuleTrace(4, kTagW, "relay activation token of %d bytes is malformed; dropped",
+                                   static_cast<int>(token.size()));
+                    keep = false;
+                    break;
+                }
+                connection->token = QString::fromLatin1(token);
+            } else {
+                texts.append(qMakePair(connection->token, frameText(payload)));
+                connection->token.clear();
+            }
             if (++connection->frames >= kMaxFramesPerConnection) {
                 keep = false;
                 break;
@@ -389,9 +447,14 @@ bool ArgHandler::Private::readFrames(Connection *connection)
     if (!keep)
         closeConnection(connection);
     // Emitted last: a receiver may run a nested event loop that ends this connection.
-    for (const QString &text : texts) {
-        etlModuleTrace(6, kTagI, "relay text received (%d chars)", static_cast<int>(text.size()));
+    for (const auto &entry : texts) {
+        const QString &text = entry.second;
+        etlModuleTrace(6, kTagI, "relay text received (%d chars)%s", static_cast<int>(text.size()),
+                       entry.first.isEmpty() ? "" : " with an activation token");
+        // The receiver brings its window forward within the emission; the token is good for this text only.
+        WaylandActivation::setPendingToken(entry.first);
         emit q->active(text);
+        WaylandActivation::setPendingToken(QString());
         if (!isOpen(connection))
             keep = false;
     }

@@ -23,6 +23,10 @@ public:
     // Listens on the relay socket; false, with a trace, when the socket cannot be had (another live
     // instance listens and this process holds no launcher registration, or the runtime folder is refused).
     bool listen();
+    // At a clean exit: removes the socket file this instance created, and only that file (one that
+    // another instance put in its place since is left alone). Call it before the launcher registration
+    // is dropped, so that no newcomer takes over in between.
+    void close();
     // Where the relay socket lives; empty when the runtime folder cannot be used.
     static QString socketPath();
     // A frame's payload is acceptable: 1..kMaxTextBytes bytes of well-formed UTF-8 (no overlong forms,
@@ -43,6 +47,13 @@ public:
     // The text of an accepted payload with every character kept, NULs and a leading U+FEFF included.
     static QString frameText(const QByteArray &payload);
 
+    // A frame whose payload is kTokenMarker followed by an activation token (WaylandActivation) hands
+    // that token to the text that follows it on the same connection. An instance that does not know
+    // the marker sees a text that nothing acts on.
+    static const char kTokenMarker[];
+    // The payload of a token frame for the token; empty when the token is not a valid one.
+    static QByteArray tokenPayload(const QString &token);
+
     // Limits of the relay, shared by both ends.
     static constexpr int kMaxTextBytes = 4096;
     static constexpr int kReadTimeoutMs = 2000;
@@ -59,4 +70,7 @@ private:
     struct Private;
     QLocalServer *m_server = nullptr;
     std::unique_ptr<Private> d;
+    // Identity of the socket file this instance created; both 0 while it owns none.
+    quint64 m_socketDevice = 0;
+    quint64 m_socketInode = 0;
 };

@@ -255,5 +255,25 @@
         <source>Your feedback could not be saved.</source>
         <translation>无法保存您的反馈。</translation>
     </message>
+    <message>
+        <source>Corvane Connect logo</source>
+        <translation>Corvane Connect 标志</translation>
+    </message>
+    <message>
+        <source>Navigation</source>
+        <translation>导航</translation>
+    </message>
+    <message>
+        <source>USB devices</source>
+        <translation>USB 设备</translation>
+    </message>
+    <message>
+        <source>Settings categories</source>
+        <translation>设置类别</translation>
+    </message>
+    <message>
+        <source>Your feedback</source>
+        <translation>您的反馈</translation>
+    </message>
 </context>
 </TS>

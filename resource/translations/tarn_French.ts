@@ -255,5 +255,25 @@
         <source>Your feedback could not be saved.</source>
         <translation>Vos commentaires n’ont pas pu être enregistrés.</translation>
     </message>
+    <message>
+        <source>Corvane Connect logo</source>
+        <translation>Logo de Corvane Connect</translation>
+    </message>
+    <message>
+        <source>Navigation</source>
+        <translation>Navigation</translation>
+    </message>
+    <message>
+        <source>USB devices</source>
+        <translation>Périphériques USB</translation>
+    </message>
+    <message>
+        <source>Settings categories</source>
+        <translation>Catégories de paramètres</translation>
+    </message>
+    <message>
+        <source>Your feedback</source>
+        <translation>Votre avis</translation>
+    </message>
 </context>
 </TS>

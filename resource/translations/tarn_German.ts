@@ -255,5 +255,25 @@
         <source>Your feedback could not be saved.</source>
         <translation>Ihr Feedback konnte nicht gespeichert werden.</translation>
     </message>
+    <message>
+        <source>Corvane Connect logo</source>
+        <translation>Corvane-Connect-Logo</translation>
+    </message>
+    <message>
+        <source>Navigation</source>
+        <translation>Navigation</translation>
+    </message>
+    <message>
+        <source>USB devices</source>
+        <translation>USB-Geräte</translation>
+    </message>
+    <message>
+        <source>Settings categories</source>
+        <translation>Einstellungsbereiche</translation>
+    </message>
+    <message>
+        <source>Your feedback</source>
+        <translation>Ihr Feedback</translation>
+    </message>
 </context>
 </TS>

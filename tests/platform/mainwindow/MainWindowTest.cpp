@@ -103,6 +103,7 @@ private slots:
     void menusFollowTheLanguage();
     void keepsTheMessageBoxDelegate();
     void headerMarksTheButtonOfThePageOnShow();
+    void navigationByKeyboardToggleAndSection();
 };
 
 void MainWindowTest::initTestCase()
@@ -335,6 +336,70 @@ void MainWindowTest::headerMarksTheButtonOfThePageOnShow()
     QVERIFY(about->isChecked() && !devices->isChecked());
     window.showPage(new QWidget);
     QVERIFY(!about->isChecked() && !devices->isChecked() && !settings->isChecked());
+    g_window = nullptr;
+}
+
+namespace {
+QWidget *g_settingsPage = nullptr;
+
+void showSettingsPage(int, int)
+{
+    g_window->showPage(g_settingsPage);
+}
+
+QStringList checkedButtons(MainWindow &window)
+{
+    QStringList names;
+    for (const char *name : {"NavDevices", "NavSettings", "NavAbout"}) {
+        if (window.findChild<cvPushButton *>(QString::fromLatin1(name))->isChecked())
+            names << QString::fromLatin1(name);
+    }
+    return names;
+}
+} // namespace
+
+void MainWindowTest::navigationByKeyboardToggleAndSection()
+{
+    MainWindow window(nullptr, -1, QStringLiteral("MainWindow"));
+    g_window = &window;
+    g_aboutPage = nullptr;
+    g_settingsPage = new QWidget;
+    g_settingsPage->setProperty("mainNavSection", QStringLiteral("Settings"));
+    window.SetShowSettingFun(showSettingsPage);
+    window.SetShowAboutSettingFun(showAboutPage);
+    window.ShowDefaultContent();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    cvPushButton *devices = window.findChild<cvPushButton *>(QStringLiteral("NavDevices"));
+    cvPushButton *settings = window.findChild<cvPushButton *>(QStringLiteral("NavSettings"));
+    cvPushButton *about = window.findChild<cvPushButton *>(QStringLiteral("NavAbout"));
+
+    // Tab walks the buttons; Space and Enter switch.
+    devices->setFocus();
+    QTest::keyClick(devices, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), settings);
+    QTest::keyClick(settings, Qt::Key_Space);
+    QCOMPARE(window.currentPage(), g_settingsPage);
+    QCOMPARE(checkedButtons(window), QStringList({"NavSettings"}));
+    QTest::keyClick(settings, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), about);
+    QTest::keyClick(about, Qt::Key_Return);
+    QCOMPARE(window.currentPage(), g_aboutPage);
+    QCOMPARE(checkedButtons(window), QStringList({"NavAbout"}));
+
+    // What an assistive tool's toggle does: the page follows, one button stays marked.
+    settings->toggle();
+    QCOMPARE(window.currentPage(), g_settingsPage);
+    QCOMPARE(checkedButtons(window), QStringList({"NavSettings"}));
+    settings->toggle();
+    QCOMPARE(checkedButtons(window), QStringList({"NavSettings"}));
+    QCOMPARE(window.currentPage(), g_settingsPage);
+
+    // A page of a section shown by another road (a menu entry) marks its button.
+    window.ShowDefaultContent();
+    QCOMPARE(checkedButtons(window), QStringList({"NavDevices"}));
+    window.showPage(g_settingsPage);
+    QCOMPARE(checkedButtons(window), QStringList({"NavSettings"}));
     g_window = nullptr;
 }
 

@@ -1,4 +1,5 @@
 #include "ArgHandler.h"
+#include "WaylandActivation.h"
 #include "wAppLauncher.h"
 
 #include <QElapsedTimer>
@@ -124,6 +125,13 @@ private slots:
     void truncatedFrame();
     void malformedFrames();
     void otherUserCannotConnect();
+    void activationTokenTravelsWithItsText();
+    void launchTokenIsTakenOnce();
+    void malformedTokenFrames();
+
+    // Last: the relay is taken down.
+    void closeRemovesOwnSocket();
+    void closeLeavesSocketOfAnotherInstance();
 
 private:
     // The next `active` carries exactly `text`, within a bound, and nothing came before it.
@@ -529,6 +537,112 @@ void TestArgHandler::otherUserCannotConnect()
     QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 0);
     expectOnly("SetTopLastApp");
+}
+
+namespace {
+// The texts that arrive, each with the activation token the receiver could use while it handled it.
+struct TokenRecorder
+{
+    QStringList texts;
+    QStringList tokens;
+    QMetaObject::Connection connection;
+    TokenRecorder()
+    {
+        connection =
+            QObject::connect(&ArgHandler::instance(), &ArgHandler::active, [this](const QString &text) {
+                texts << text;
+                tokens << WaylandActivation::pendingToken();
+            });
+    }
+    ~TokenRecorder() { QObject::disconnect(connection); }
+};
+} // namespace
+
+void TestArgHandler::activationTokenTravelsWithItsText()
+{
+    TokenRecorder recorder;
+    const int fd = connectRaw();
+    QVERIFY(sendRaw(fd, frame(ArgHandler::tokenPayload("tok-1_ABC.x")) + frame("SetTopLastApp") +
+                            frame("CloseApp")));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.texts.size(), 2, 3000);
+    ::close(fd);
+    QCOMPARE(recorder.texts, QStringList({"SetTopLastApp", "CloseApp"}));
+    // The token is good for the text after it, and only while that text is handled.
+    QCOMPARE(recorder.tokens, QStringList({"tok-1_ABC.x", QString()}));
+    QVERIFY(WaylandActivation::pendingToken().isEmpty());
+    m_spy->clear();
+}
+
+void TestArgHandler::launchTokenIsTakenOnce()
+{
+    TokenRecorder recorder;
+    qputenv("XDG_ACTIVATION_TOKEN", "launcher-token-42");
+    expectOnly("SetTopLastApp");
+    QCOMPARE(recorder.tokens, QStringList({"launcher-token-42"}));
+    // Programs started later do not inherit it, and the next text goes without it.
+    QVERIFY(!qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    expectOnly("SetTopLastApp");
+    QCOMPARE(recorder.tokens, QStringList({"launcher-token-42", QString()}));
+    // A value that is no token is not passed on; the text still is.
+    qputenv("XDG_ACTIVATION_TOKEN", "two words");
+    expectOnly("SetTopLastApp");
+    QCOMPARE(recorder.tokens.last(), QString());
+    QVERIFY(!qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+}
+
+void TestArgHandler::malformedTokenFrames()
+{
+    QVERIFY(ArgHandler::tokenPayload(QString()).isEmpty());
+    QVERIFY(ArgHandler::tokenPayload("a b").isEmpty());
+    QVERIFY(ArgHandler::tokenPayload(QString(WaylandActivation::kMaxTokenBytes + 1, 'x')).isEmpty());
+    QVERIFY(ArgHandler::tokenPayload(QString::fromUtf8("t\xC3\xBC")).isEmpty());
+    QVERIFY(!ArgHandler::tokenPayload(QString(WaylandActivation::kMaxTokenBytes, 'x')).isEmpty());
+
+    const QByteArray marker(ArgHandler::kTokenMarker);
+    const QList<QByteArray> bad = {marker,           marker + "with space", marker + QByteArray(256, 'x'),
+                                   marker + "tab\t", marker + "del\x7F",    marker + "\xC3\xBC"};
+    for (const QByteArray &payload : bad) {
+        const int fd = connectRaw();
+        QVERIFY(sendRaw(fd, frame(payload) + frame("SetTopLastApp")));
+        QVERIFY(closedByServer(fd, 3000));
+        ::close(fd);
+    }
+    // Nothing from the bad connections, not even the text behind the bad token.
+    expectOnly("CloseApp");
+    QVERIFY(WaylandActivation::pendingToken().isEmpty());
+}
+
+void TestArgHandler::closeRemovesOwnSocket()
+{
+    const QString path = ArgHandler::socketPath();
+    QVERIFY(QFile::exists(path));
+    ArgHandler::instance().close();
+    QVERIFY(!QFile::exists(path));
+    // A second close has nothing left to do, and the relay can be brought up again.
+    ArgHandler::instance().close();
+    QVERIFY(ArgHandler::instance().listen());
+    QVERIFY(QFile::exists(path));
+    expectOnly("SetTopLastApp");
+}
+
+void TestArgHandler::closeLeavesSocketOfAnotherInstance()
+{
+    // Another instance removed our file and listens under the same name.
+    const QByteArray path = ArgHandler::socketPath().toLocal8Bit();
+    QCOMPARE(::unlink(path.constData()), 0);
+    const int other = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = relayAddress();
+    QCOMPARE(::bind(other, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    QCOMPARE(::listen(other, 4), 0);
+    struct stat before;
+    QCOMPARE(::lstat(path.constData(), &before), 0);
+    ArgHandler::instance().close();
+    struct stat after;
+    const int rc = ::lstat(path.constData(), &after);
+    ::close(other);
+    ::unlink(path.constData());
+    QCOMPARE(rc, 0);
+    QCOMPARE(after.st_ino, before.st_ino);
 }
 
 QTEST_GUILESS_MAIN(TestArgHandler)

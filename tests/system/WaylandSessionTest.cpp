@@ -1,0 +1,436 @@
+#include "AtspiClient.h"
+#include "WaylandDesktop.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+// The program on a Wayland session as people run it: headless sway with waybar as the panel, a
+// private session bus, real key presses through the compositor and a screen reader's view over
+// AT-SPI. One session and one running instance serve the whole class, in the order of the slots.
+class WaylandSessionTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void windowAndTrayIcon();
+    void screenReaderSeesNamedControls();
+    void assistiveToggleSwitchesPage();
+    void menuMarksItsSection();
+    void keyboardReachesNavigation();
+    void f10ReloadsTheme();
+    void secondStartTakesFocus();
+    void secondStartAsksForAttentionWhereFocusIsRefused();
+    void invalidTokenStillShowsWindow();
+    void trayActivateShowsWindow();
+    void pointerOnPanelIcon();
+    void languageSwitchReachesPanelMenu();
+    void uninstallClosesInstance();
+    void autorunStartsHidden();
+    void panelMenuShowsAndQuits();
+    void panelGoingAwayLeavesProgramRunning();
+    void compositorGoingAwayEndsProgramWithTrace();
+
+private:
+    QString program() const { return qEnvironmentVariable("TARN_ROOT_DIR") + "/tarn-desktop"; }
+    int logCount(const QString &text) const;
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs = 15000);
+    // The checked navigation buttons, as a screen reader reads them.
+    QStringList checkedNavigation(const QStringList &names);
+    QByteArray panelMenuLayout();
+    // Sends what a panel sends when an entry of the item's menu is clicked; the entries in order.
+    bool clickPanelMenuEntry(int index);
+    QString trayItem();
+    void startInstance(const QStringList &arguments = {});
+
+    std::unique_ptr<WaylandDesktop> m_desktop;
+    std::unique_ptr<AtspiClient> m_reader;
+    pid_t m_instance = -1;
+};
+
+int WaylandSessionTest::logCount(const QString &text) const
+{
+    QFile log(m_desktop->dataHome() + "/tarn-desktop/log/tarn-desktop.log");
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    return QString::fromUtf8(log.readAll()).count(text);
+}
+
+bool WaylandSessionTest::waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+QStringList WaylandSessionTest::checkedNavigation(const QStringList &names)
+{
+    QStringList checked;
+    for (const QJsonObject &node : m_reader->tree()) {
+        if (node.value("role").toString() == "check box" && names.contains(node.value("name").toString()) &&
+            AtspiClient::hasState(node, "checked"))
+            checked << node.value("name").toString();
+    }
+    return checked;
+}
+
+QString WaylandSessionTest::trayItem()
+{
+    QByteArray out;
+    m_desktop->run("busctl",
+                   {"--user", "get-property", "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                    "org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems"},
+                   10000, &out);
+    // as N "service/path" ...
+    const QRegularExpressionMatch match = QRegularExpression("\"([^\"]+)\"").match(QString::fromUtf8(out));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QByteArray WaylandSessionTest::panelMenuLayout()
+{
+    const QString item = trayItem();
+    const int slash = item.indexOf('/');
+    if (slash <= 0)
+        return QByteArray();
+    const QString service = item.left(slash);
+    const QString path = item.mid(slash);
+    QByteArray menu;
+    m_desktop->run("busctl", {"--user", "get-property", service, path, "org.kde.StatusNotifierItem", "Menu"},
+                   10000, &menu);
+    const QString menuPath = QString::fromUtf8(menu).section(' ', 1).trimmed().remove('"');
+    QByteArray layout;
+    m_desktop->run("busctl",
+                   {"--user", "call", "--", service, menuPath, "com.canonical.dbusmenu", "GetLayout", "iias",
+                    "0", "-1", "0"},
+                   10000, &layout);
+    return layout;
+}
+
+void WaylandSessionTest::startInstance(const QStringList &arguments)
+{
+    m_instance = m_desktop->spawn(program(), arguments, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"},
+                                  m_desktop->dataHome() + "/program.out");
+    QVERIFY(m_instance > 0);
+}
+
+void WaylandSessionTest::initTestCase()
+{
+    QString missing;
+    if (!WaylandDesktop::toolsPresent(&missing))
+        QSKIP(qPrintable("not installed: " + missing));
+    if (QStandardPaths::findExecutable("busctl").isEmpty() || !QFile::exists("/usr/bin/python3"))
+        QSKIP("busctl or python3 missing");
+    m_desktop.reset(new WaylandDesktop);
+    QVERIFY2(m_desktop->start(true), qPrintable(m_desktop->lastError()));
+    if (!m_desktop->canExecute(program()))
+        QSKIP("the build is out of reach of the unprivileged user that runs the Wayland session");
+    QVERIFY(m_desktop->writeHomeFile(".config/tarn-desktop/system.ini", "[Syslog]\nnLogLevel=7\n"));
+    m_reader.reset(new AtspiClient(*m_desktop, "tarn-desktop"));
+    startInstance();
+    QVERIFY2(waitFor([this] { return !m_desktop->window("tarn-desktop").isEmpty(); }, 30000),
+             "the main window never appeared on sway");
+    QVERIFY2(m_reader->waitForApplication(30000), "the program never appeared on the accessibility bus");
+}
+
+void WaylandSessionTest::cleanupTestCase()
+{
+    m_reader.reset();
+    if (m_desktop && m_instance > 0)
+        m_desktop->terminate(m_instance);
+    m_desktop.reset();
+}
+
+void WaylandSessionTest::windowAndTrayIcon()
+{
+    const QJsonObject window = m_desktop->window("tarn-desktop");
+    QCOMPARE(window.value("name").toString(), QStringLiteral("Corvane Connect"));
+    QVERIFY(window.value("visible").toBool());
+    QVERIFY(window.value("focused").toBool());
+    // waybar hosts the icon, and the item offers its menu to the panel.
+    QVERIFY2(waitFor([this] { return !trayItem().isEmpty(); }), "no StatusNotifierItem registered");
+    const QByteArray layout = panelMenuLayout();
+    QVERIFY2(layout.contains("\"Show\"") && layout.contains("\"Quit\""), layout.constData());
+    QCOMPARE(logCount("Wayland does not support"), 0);
+}
+
+void WaylandSessionTest::screenReaderSeesNamedControls()
+{
+    const QVector<QJsonObject> tree = m_reader->tree();
+    auto has = [&tree](const QString &role, const QString &name) {
+        return std::any_of(tree.begin(), tree.end(), [&](const QJsonObject &node) {
+            return node.value("role").toString() == role && node.value("name").toString() == name;
+        });
+    };
+    QVERIFY(has("frame", "Corvane Connect"));
+    QVERIFY(has("image", "Corvane Connect logo"));
+    QVERIFY(has("filler", "Navigation"));
+    QVERIFY(has("tree", "USB devices"));
+    QVERIFY(has("push button", "Refresh"));
+    for (const char *name : {"Devices", "Settings", "About"}) {
+        const QJsonObject button = m_reader->find("check box", name);
+        QVERIFY2(!button.isEmpty(), name);
+        QVERIFY(AtspiClient::hasState(button, "focusable"));
+    }
+    QCOMPARE(checkedNavigation({"Devices", "Settings", "About"}), QStringList({"Devices"}));
+}
+
+void WaylandSessionTest::assistiveToggleSwitchesPage()
+{
+    QVERIFY(m_reader->act("check box", "Settings", "Toggle"));
+    QVERIFY(waitFor(
+        [this] { return AtspiClient::hasState(m_reader->find("list", "Settings categories"), "showing"); }));
+    QCOMPARE(checkedNavigation({"Devices", "Settings", "About"}), QStringList({"Settings"}));
+    QVERIFY(!AtspiClient::hasState(m_reader->find("label", "USB devices connected to this computer."),
+                                   "showing"));
+    // Toggling the marked button keeps it marked and its page on show.
+    QVERIFY(m_reader->act("check box", "Settings", "Toggle"));
+    QTest::qWait(300);
+    QCOMPARE(checkedNavigation({"Devices", "Settings", "About"}), QStringList({"Settings"}));
+    QVERIFY(m_reader->act("check box", "About", "Toggle"));
+    QVERIFY(waitFor([this] {
+        return checkedNavigation({"Devices", "Settings", "About"}) == QStringList({"About"});
+    }));
+    QVERIFY(!AtspiClient::hasState(m_reader->find("label", "Adjust how Corvane Connect works for you."),
+                                   "showing"));
+}
+
+void WaylandSessionTest::menuMarksItsSection()
+{
+    // The device-management entry opens a sub-page of the settings: the Settings button is marked,
+    // and the address field is named by its label.
+    QVERIFY(m_reader->act("menu item", "Device management", "Press"));
+    QVERIFY(waitFor([this] {
+        return checkedNavigation({"Devices", "Settings", "About"}) == QStringList({"Settings"});
+    }));
+    QJsonObject field;
+    QVERIFY(waitFor([&] {
+        field = m_reader->find("text", "Server address");
+        return AtspiClient::hasState(field, "showing");
+    }));
+    QVERIFY(field.value("labelledBy").toArray().contains("Server address"));
+    // A page of no section clears every mark.
+    QVERIFY(m_reader->act("menu item", "Feedback", "Press"));
+    QVERIFY(waitFor(
+        [this] { return AtspiClient::hasState(m_reader->find("text", "Your feedback"), "showing"); }));
+    QCOMPARE(checkedNavigation({"Devices", "Settings", "About"}), QStringList());
+}
+
+void WaylandSessionTest::keyboardReachesNavigation()
+{
+    QVERIFY(m_reader->act("check box", "Devices", "SetFocus"));
+    QVERIFY(
+        waitFor([this] { return AtspiClient::hasState(m_reader->find("check box", "Devices"), "focused"); }));
+    // Real key presses through the compositor: Tab to Settings, Space switches; Tab to About, Enter.
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Tab", "-k", "space"}, 15000), 0);
+    QVERIFY(waitFor([this] {
+        return checkedNavigation({"Devices", "Settings", "About"}) == QStringList({"Settings"});
+    }));
+    QVERIFY(AtspiClient::hasState(m_reader->find("list", "Settings categories"), "showing"));
+    QVERIFY(m_reader->act("check box", "Settings", "SetFocus"));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Tab", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] {
+        return checkedNavigation({"Devices", "Settings", "About"}) == QStringList({"About"});
+    }));
+}
+
+void WaylandSessionTest::f10ReloadsTheme()
+{
+    const int before = logCount("reloadTheme current dpi size");
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "F10"}, 15000), 0);
+    QVERIFY(waitFor([&] { return logCount("reloadTheme current dpi size") > before; }));
+}
+
+void WaylandSessionTest::secondStartTakesFocus()
+{
+    QVERIFY(m_desktop->swaymsg({"workspace", "2"}));
+    QVERIFY(waitFor([this] { return !m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+    QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
+    QVERIFY(waitFor([this] {
+        const QJsonObject window = m_desktop->window("tarn-desktop");
+        return window.value("focused").toBool() && window.value("visible").toBool();
+    }));
+    QVERIFY(logCount("relay text received (13 chars) with an activation token") >= 1);
+    QVERIFY(m_desktop->isRunning(m_instance));
+}
+
+void WaylandSessionTest::secondStartAsksForAttentionWhereFocusIsRefused()
+{
+    QVERIFY(m_desktop->swaymsg({"focus_on_window_activation", "urgent"}));
+    QVERIFY(m_desktop->swaymsg({"workspace", "3"}));
+    QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("urgent").toBool(); }));
+    const QJsonObject window = m_desktop->window("tarn-desktop");
+    QVERIFY(!window.value("focused").toBool());
+    QCOMPARE(window.value("workspace").toString(), QStringLiteral("1"));
+    QVERIFY(m_desktop->swaymsg({"focus_on_window_activation", "focus"}));
+    QVERIFY(m_desktop->swaymsg({"workspace", "1"}));
+}
+
+void WaylandSessionTest::invalidTokenStillShowsWindow()
+{
+    // Closing hides the window; a second start with a token the compositor never issued shows it.
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    QCOMPARE(m_desktop->run(program(), {}, 30000, nullptr, {"XDG_ACTIVATION_TOKEN=never-issued-token"}), 255);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+    QVERIFY(m_desktop->isRunning(m_instance));
+}
+
+void WaylandSessionTest::trayActivateShowsWindow()
+{
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    // What the panel sends for a left click on the icon.
+    const QString item = trayItem();
+    const int slash = item.indexOf('/');
+    QVERIFY(slash > 0);
+    QCOMPARE(m_desktop->run("busctl",
+                            {"--user", "call", item.left(slash), item.mid(slash),
+                             "org.kde.StatusNotifierItem", "Activate", "ii", "0", "0"},
+                            10000),
+             0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::pointerOnPanelIcon()
+{
+    // waybar's tray sits at the right end of its 30-pixel bar; with one icon of 20 pixels its centre
+    // is at (1259, 15) on the 1280x800 output, and the menu it draws opens below it.
+    const QString pointer = QStringLiteral(TARN_TEST_SUPPORT_DIR "/virtual_pointer.py");
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    QCOMPARE(m_desktop->run("/usr/bin/python3", {pointer, "1259", "15", "left", "640", "400"}, 20000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    // The right click opens the panel's own drawing of the menu; "Show" is its first entry.
+    QCOMPARE(m_desktop->run("/usr/bin/python3",
+                            {pointer, "1259", "15", "right", "1200", "40", "1207", "32", "left"}, 20000),
+             0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+}
+
+void WaylandSessionTest::languageSwitchReachesPanelMenu()
+{
+    QVERIFY(m_reader->act("menu item", "Language settings", "Press"));
+    QVERIFY(waitFor(
+        [this] { return AtspiClient::hasState(m_reader->find("radio button", "Deutsch"), "showing"); }));
+    QVERIFY(m_reader->act("radio button", "Deutsch", "Toggle"));
+    QVERIFY(m_reader->act("push button", "Apply", "Press"));
+    QVERIFY(waitFor([this] { return !m_reader->find("check box", "Einstellungen").isEmpty(); }));
+    QCOMPARE(checkedNavigation({"Geräte", "Einstellungen", "Über"}), QStringList({"Einstellungen"}));
+    // Accessible names follow the language like every other text.
+    QVERIFY(!m_reader->find("list", "Einstellungsbereiche").isEmpty());
+    QVERIFY(waitFor([this] { return panelMenuLayout().contains("\"Anzeigen\""); }));
+    QVERIFY(panelMenuLayout().contains("\"Beenden\""));
+}
+
+void WaylandSessionTest::uninstallClosesInstance()
+{
+    const QString relay = m_desktop->runtimeDir() + "/tarn-desktop/relay.sock";
+    QVERIFY(QFile::exists(relay));
+    QCOMPARE(m_desktop->run(program(), {"uninstall"}, 30000), 255);
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 0);
+    m_instance = -1;
+    // A clean exit takes its relay socket along.
+    QVERIFY(!QFile::exists(relay));
+    QVERIFY(waitFor([this] { return trayItem().isEmpty(); }));
+}
+
+void WaylandSessionTest::autorunStartsHidden()
+{
+    startInstance({"autorun"});
+    QVERIFY(waitFor([this] { return !trayItem().isEmpty(); }, 30000));
+    QVERIFY(m_desktop->window("tarn-desktop").isEmpty());
+    QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+bool WaylandSessionTest::clickPanelMenuEntry(int index)
+{
+    const QString item = trayItem();
+    const int slash = item.indexOf('/');
+    if (slash <= 0)
+        return false;
+    const QString service = item.left(slash);
+    QByteArray menu;
+    m_desktop->run("busctl",
+                   {"--user", "--json=short", "get-property", service, item.mid(slash),
+                    "org.kde.StatusNotifierItem", "Menu"},
+                   10000, &menu);
+    const QString menuPath = QJsonDocument::fromJson(menu).object().value("data").toString();
+    QByteArray layout;
+    m_desktop->run("busctl",
+                   {"--user", "--json=short", "call", "--", service, menuPath, "com.canonical.dbusmenu",
+                    "GetLayout", "iias", "0", "-1", "0"},
+                   10000, &layout);
+    // u(ia{sv}av): the revision, then the root (id, properties, children); each child is a variant.
+    const QJsonArray root = QJsonDocument::fromJson(layout).object().value("data").toArray().at(1).toArray();
+    QVector<int> ids;
+    for (const QJsonValue &child : root.at(2).toArray()) {
+        const QJsonArray entry = child.toObject().value("data").toArray();
+        if (entry.at(1).toObject().value("type").toObject().value("data").toString() != "separator")
+            ids << entry.at(0).toInt();
+    }
+    if (index >= ids.size())
+        return false;
+    return m_desktop->run("busctl",
+                          {"--user", "call", "--", service, menuPath, "com.canonical.dbusmenu", "Event",
+                           "isvu", QString::number(ids.at(index)), "clicked", "s", "", "0"},
+                          10000) == 0;
+}
+
+void WaylandSessionTest::panelMenuShowsAndQuits()
+{
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    QVERIFY(clickPanelMenuEntry(0));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+    QVERIFY(clickPanelMenuEntry(1));
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 0);
+    m_instance = -1;
+    QVERIFY(!QFile::exists(m_desktop->runtimeDir() + "/tarn-desktop/relay.sock"));
+}
+
+void WaylandSessionTest::panelGoingAwayLeavesProgramRunning()
+{
+    startInstance();
+    QVERIFY(waitFor([this] { return !trayItem().isEmpty(); }, 30000));
+    m_desktop->stopPanel();
+    QTest::qWait(1500);
+    QVERIFY(m_desktop->isRunning(m_instance));
+    // Still answering: a second start brings the window forward.
+    QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::compositorGoingAwayEndsProgramWithTrace()
+{
+    m_desktop->stopCompositor();
+    // Qt's Wayland plugin ends the process; the reason is in the log, and no dump is written.
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 1);
+    m_instance = -1;
+    QVERIFY(logCount("The Wayland connection broke") >= 1);
+    const QStringList dumps =
+        QDir(m_desktop->dataHome() + "/tarn-desktop/log").entryList({"*.dmp", "*.core"});
+    QVERIFY2(dumps.isEmpty(), qPrintable(dumps.join(' ')));
+}
+
+QTEST_GUILESS_MAIN(WaylandSessionTest)
+#include "WaylandSessionTest.moc"
