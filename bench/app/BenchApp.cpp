@@ -237,13 +237,13 @@ void startupFigures(const QString &root, const QString &minimal)
     if (!QFile::exists(root + "/libtestability.so")) {
         std::fprintf(stderr,
                      "the test library is not beside the program (build with tests and TARN_TESTABILITY)\n");
-        std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
+        std::printf("startup_teardown_wall: ratio=nan goal<=1.3\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
     XServer display;
     if (!display.start()) {
         std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
-        std::printf("startup_teardown_wall: ratio=nan goal<=1.5\nstartup_peak_rss: ratio=nan goal<=1.3\n");
+        std::printf("startup_teardown_wall: ratio=nan goal<=1.3\nstartup_peak_rss: ratio=nan goal<=1.3\n");
         return;
     }
     QTemporaryDir home;
@@ -259,8 +259,8 @@ void startupFigures(const QString &root, const QString &minimal)
                              "XDG_RUNTIME_DIR=" + home.path() + "/run",
                              "TARN_TESTABILITY_ACTION=quit-after-ms=0"};
 
-    // The minimal program once as the plain Qt program it is, and once also told to draw without
-    // OpenGL as the real program does; the second figure is for information.
+    // The minimal program once told to draw without OpenGL as the real program does, which the figures
+    // compare against, and once as the plain Qt program it is, for information.
     QStringList rasterEnv = env;
     rasterEnv << QStringLiteral("TARN_MINIMAL_RASTER=1");
     std::vector<double> realWall, realRss, minWall, minRss, rasterWall, rasterRss;
@@ -284,13 +284,16 @@ void startupFigures(const QString &root, const QString &minimal)
             rasterRss.push_back(rss);
         }
     }
-    std::printf("startup_teardown_wall: ratio=%.3f goal<=1.5\n", median(realWall) / median(minWall));
-    std::printf("startup_peak_rss: ratio=%.3f goal<=1.3\n", median(realRss) / median(minRss));
-    std::fprintf(stderr,
-                 "startup wall ms: program %.1f, minimal %.1f, minimal without OpenGL %.1f (ratio %.3f); "
-                 "peak RSS KiB: program %.0f, minimal %.0f, minimal without OpenGL %.0f (ratio %.3f)\n",
-                 median(realWall), median(minWall), median(rasterWall), median(realWall) / median(rasterWall),
-                 median(realRss), median(minRss), median(rasterRss), median(realRss) / median(rasterRss));
+    // The figures compare like for like: the program draws without OpenGL, and so does the minimal
+    // program here. The minimal program as plain Qt draws it (loading the GL driver) is for information.
+    std::printf("startup_teardown_wall: ratio=%.3f goal<=1.3\n", median(realWall) / median(rasterWall));
+    std::printf("startup_peak_rss: ratio=%.3f goal<=1.3\n", median(realRss) / median(rasterRss));
+    std::fprintf(
+        stderr,
+        "startup wall ms: program %.1f, minimal without OpenGL %.1f, plain minimal %.1f (ratio %.3f); "
+        "peak RSS KiB: program %.0f, minimal without OpenGL %.0f, plain minimal %.0f (ratio %.3f)\n",
+        median(realWall), median(rasterWall), median(minWall), median(realWall) / median(minWall),
+        median(realRss), median(rasterRss), median(minRss), median(realRss) / median(minRss));
 }
 
 // --- idle_wakeups_per_second ------------------------------------------------------------------------
