@@ -183,9 +183,10 @@ void etlModuleTrace(int level, const char *tag, const char *format, ...)
         }
     }
     // One call, one line: breaks inside the text would forge the start of another line.
-    for (size_t i = 0; i < textLength; ++i) {
-        if (text[i] == '\n' || text[i] == '\r') {
-            text[i] = ' ';
+    for (const char breakCharacter : {'\n', '\r'}) {
+        char *end = text + textLength;
+        for (char *at = text; (at = static_cast<char *>(memchr(at, breakCharacter, end - at))) != nullptr;) {
+            *at++ = ' ';
         }
     }
     used += textLength;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -23,20 +24,24 @@ std::atomic<int> TraceWriter::s_level{5};
 namespace {
 
 std::atomic<pid_t> g_pid{0};
-thread_local pid_t t_tid = 0;
 std::atomic<long> g_utcOffset{0}; // seconds east of UTC at the last formatted line, for the crash line
 
-struct TimeCache
+// What every line of a thread starts with, kept per thread: the local date and time to the second,
+// valid while the second lasts, and the ids.
+struct LinePrefix
 {
     time_t second = -1;
-    char text[24];
+    char dateTime[20];
+    pid_t pid = 0; // 0: the ids below are to be formatted (a new thread, or a forked child)
+    size_t idsLength = 0;
+    char ids[32]; // " <pid>:<tid> "
 };
-thread_local TimeCache t_time;
+thread_local LinePrefix t_prefix;
 
 void resetIdsInChild()
 {
     g_pid.store(0, std::memory_order_relaxed);
-    t_tid = 0;
+    t_prefix.pid = 0;
 }
 
 pid_t currentPid()
@@ -49,14 +54,6 @@ pid_t currentPid()
         g_pid.store(pid, std::memory_order_relaxed);
     }
     return pid;
-}
-
-pid_t currentTid()
-{
-    if (t_tid == 0) {
-        t_tid = static_cast<pid_t>(syscall(SYS_gettid));
-    }
-    return t_tid;
 }
 
 // Writes value in decimal, zero-padded to width digits; returns the characters written.
@@ -107,6 +104,35 @@ size_t putIdsAndMillis(char *out, long milliseconds, pid_t pid, pid_t tid)
     return used;
 }
 
+void *closeDescriptor(void *fd)
+{
+    close(static_cast<int>(reinterpret_cast<intptr_t>(fd)));
+    return nullptr;
+}
+
+// The last close of a removed file frees its pages and blocks; a short-lived thread does that.
+void closeInBackground(int fd)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        close(fd);
+        return;
+    }
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t thread;
+    const int created = pthread_create(&thread, &attributes, &closeDescriptor,
+                                       reinterpret_cast<void *>(static_cast<intptr_t>(fd)));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    pthread_attr_destroy(&attributes);
+    if (created != 0) {
+        close(fd);
+    }
+}
+
 int64_t monotonicSeconds()
 {
     struct timespec now;
@@ -127,19 +153,37 @@ size_t TraceWriter::formatPrefix(char *buffer)
 {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    TimeCache &cache = t_time;
-    if (cache.second != now.tv_sec) {
+    LinePrefix &prefix = t_prefix;
+    if (prefix.second != now.tv_sec) {
         struct tm local;
         if (!localtime_r(&now.tv_sec, &local)) {
             memset(&local, 0, sizeof(local));
         }
-        putDateTime(cache.text, local.tm_year + 1900L, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+        putDateTime(prefix.dateTime, local.tm_year + 1900L, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                     local.tm_min, local.tm_sec);
-        cache.second = now.tv_sec;
+        prefix.second = now.tv_sec;
         g_utcOffset.store(local.tm_gmtoff, std::memory_order_relaxed);
     }
-    memcpy(buffer, cache.text, 19);
-    return 19 + putIdsAndMillis(buffer + 19, now.tv_nsec / 1000000, currentPid(), currentTid());
+    if (prefix.pid == 0) {
+        const pid_t pid = currentPid();
+        const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+        size_t used = 0;
+        prefix.ids[used++] = ' ';
+        used += putNumber(prefix.ids + used, static_cast<unsigned long>(pid), 1);
+        prefix.ids[used++] = ':';
+        used += putNumber(prefix.ids + used, static_cast<unsigned long>(tid), 1);
+        prefix.ids[used++] = ' ';
+        prefix.idsLength = used;
+        prefix.pid = pid;
+    }
+    memcpy(buffer, prefix.dateTime, 19);
+    const unsigned milliseconds = static_cast<unsigned>(now.tv_nsec / 1000000);
+    buffer[19] = '.';
+    buffer[20] = static_cast<char>('0' + milliseconds / 100);
+    buffer[21] = static_cast<char>('0' + milliseconds / 10 % 10);
+    buffer[22] = static_cast<char>('0' + milliseconds % 10);
+    memcpy(buffer + 23, prefix.ids, prefix.idsLength);
+    return 23 + prefix.idsLength;
 }
 
 int TraceWriter::redirectToConsole()
@@ -246,6 +290,16 @@ void TraceWriter::rotateIfNeeded(size_t incoming)
         if (!openLogFile() || m_size + incoming <= m_rotateBytes) {
             return;
         }
+    }
+    // The oldest file goes first. Freeing a full file's pages and blocks takes milliseconds, which the
+    // descriptor held here lets a helper thread pay instead of the caller whose line rotates. With no
+    // file left at any target, the renames below also spare the file system the flush it makes before
+    // one file replaces another.
+    const std::string oldest = m_path + "." + std::to_string(kKeptFiles);
+    const int held = ::open(oldest.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    unlink(oldest.c_str());
+    if (held >= 0) {
+        closeInBackground(held);
     }
     for (int i = kKeptFiles - 1; i >= 1; --i) {
         const std::string from = m_path + "." + std::to_string(i);

@@ -457,6 +457,37 @@ private slots:
         }
     }
 
+    void oldestNameThatIsNoFileIsRemovedNotFollowed()
+    {
+        // Whatever sits at the oldest name is removed, never opened for writing, followed or waited on.
+        const uint64_t limit = 16 * 1024;
+        TraceWriter::instance().setRotateBytes(limit);
+        QVERIFY(QDir().mkpath(m_dir->path() + "/log"));
+        const QString victim = m_dir->path() + "/victim.txt";
+        {
+            QFile file(victim);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("keep me\n");
+        }
+        for (const bool fifo : {false, true}) {
+            const QByteArray oldest = (logPath() + ".4").toLocal8Bit();
+            ::unlink(oldest.constData());
+            if (fifo) {
+                QCOMPARE(mkfifo(oldest.constData(), 0600), 0);
+            } else {
+                QVERIFY(QFile::link(victim, logPath() + ".4"));
+            }
+            // About seven files' worth, so the oldest name ends up holding a rotated log.
+            for (int i = 0; i < 200; ++i) {
+                etlModuleTrace(5, "N:Keep", "%06d %s", i, std::string(500, 'p').c_str());
+            }
+            struct stat info;
+            QCOMPARE(lstat(oldest.constData(), &info), 0);
+            QVERIFY(S_ISREG(info.st_mode));
+        }
+        QCOMPARE(readAll(victim), QByteArray("keep me\n"));
+    }
+
     void concurrentLinesNeitherInterleaveNorGetLost()
     {
         TraceWriter::instance().setRotateBytes(uint64_t(1) << 40);

@@ -73,6 +73,33 @@ private slots:
         QCOMPARE(centreColour(IconFileCache::load(path), 32), QColor(Qt::green));
     }
 
+    void onlyTheSizesWindowsDrawAreRead()
+    {
+        // The program's icon holds 16 to 512 pixels; windows are given none above 128.
+        const QIcon icon = IconFileCache::load(QStringLiteral(TARN_ICON_FILE));
+        const QList<QSize> sizes = icon.availableSizes();
+        QVERIFY(!sizes.isEmpty());
+        QVERIFY(sizes.contains(QSize(16, 16)));
+        QVERIFY(sizes.contains(QSize(128, 128)));
+        for (const QSize &size : sizes) {
+            QVERIFY2(size.width() <= IconFileCache::kMaxSide && size.height() <= IconFileCache::kMaxSide,
+                     qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+        }
+        QCOMPARE(icon.pixmap(512, 512).size(), QSize(128, 128));
+    }
+
+    void fileWithOnlyLargeEntriesStillGivesAnIcon()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("large.ico");
+        QImage image(256, 256, QImage::Format_ARGB32);
+        image.fill(Qt::magenta);
+        QVERIFY(image.save(path, "ICO"));
+        const QIcon icon = IconFileCache::load(path);
+        QVERIFY(!icon.isNull());
+        QCOMPARE(centreColour(icon, 64), QColor(Qt::magenta));
+    }
+
     void missingFileIsNotRemembered()
     {
         QTemporaryDir dir;
