@@ -12,7 +12,9 @@
 #include "PrivateHome.h"
 #include "TarnApplication.h"
 #include "TarnDesktopApp.h"
+#include "TestProcess.h"
 #include "UICommon.h"
+#include "Wait.h"
 #include "XDesktop.h"
 
 #include <QDir>
@@ -332,26 +334,20 @@ void idleFigure(const QString &root)
         std::printf("%s", nan);
         return;
     }
-    XServer display;
+    XDesktop display;
     if (!display.start()) {
         std::fprintf(stderr, "no private X display: %s\n", qPrintable(display.error()));
         std::printf("%s", nan);
         return;
     }
-    QTemporaryDir home;
-    for (const char *folder : {"config", "data", "run"}) {
-        QDir(home.path()).mkpath(QString::fromLatin1(folder));
-    }
-    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString ready = home.path() + "/testability.txt";
-    QProcess program;
+    const PrivateHome home;
+    const QString ready = home.path("testability.txt");
+    TestProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    home.applyTo(&environment);
     environment.insert("DISPLAY", display.display());
     environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    environment.insert("XDG_DATA_HOME", home.path() + "/data");
-    environment.insert("XDG_RUNTIME_DIR", home.path() + "/run");
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     environment.insert("TARN_TESTABILITY_ACTION", "ready");
     environment.insert("TARN_TESTABILITY_OUT", ready);
     program.setProcessEnvironment(environment);
@@ -370,14 +366,9 @@ void idleFigure(const QString &root)
         QFile file(ready);
         return file.open(QIODevice::ReadOnly) && file.readAll().contains("ready");
     };
-    while (!isReady() && program.state() == QProcess::Running && clock.elapsed() < 60000) {
-        QThread::msleep(50);
-    }
-    if (!isReady()) {
+    if (!Wait::until([&] { return isReady() || program.state() != QProcess::Running; }, 60000) || !isReady()) {
         std::fprintf(stderr, "the program did not reach its event loop\n");
         std::printf("%s", nan);
-        program.kill();
-        program.waitForFinished(10000);
         return;
     }
     // The tail of start-up (the tray icon's embedding, image workers, the tick counter's last periods)
@@ -406,11 +397,7 @@ void idleFigure(const QString &root)
         previous = now;
     }
     const double measuredSeconds = clock.elapsed() / 1000.0;
-    program.terminate();
-    if (!program.waitForFinished(10000)) {
-        program.kill();
-        program.waitForFinished(10000);
-    }
+    program.stop();
     std::printf("idle_wakeups_per_second: value=%.2f goal<=1.2\n", total / measuredSeconds);
     std::fprintf(stderr, "idle wake-ups in %.1f s:", measuredSeconds);
     for (const auto &thread : perThread) {
