@@ -366,7 +366,8 @@ void idleFigure(const QString &root)
         QFile file(ready);
         return file.open(QIODevice::ReadOnly) && file.readAll().contains("ready");
     };
-    if (!Wait::until([&] { return isReady() || program.state() != QProcess::Running; }, 60000) || !isReady()) {
+    if (!Wait::until([&] { return isReady() || program.state() != QProcess::Running; }, 60000) ||
+        !isReady()) {
         std::fprintf(stderr, "the program did not reach its event loop\n");
         std::printf("%s", nan);
         return;
