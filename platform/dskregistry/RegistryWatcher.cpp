@@ -93,6 +93,9 @@ bool RegistryWatcher::startThread()
     if (m_thread.joinable()) {
         return true;
     }
+    if (m_stopping) {
+        return false;
+    }
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_wakeFd < 0) {
         etlModuleTrace(3, "E:dskregistry", "cannot watch configuration files: %s", std::strerror(errno));
@@ -139,6 +142,28 @@ bool RegistryWatcher::listen(const chRegKey &key, chMessageHandler *handler, chM
     }
     wake();
     return true;
+}
+
+void RegistryWatcher::stopWatching()
+{
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_thread.joinable()) {
+            return;
+        }
+        m_stop.store(true);
+        m_stopping = true;
+        thread = std::move(m_thread);
+    }
+    // Not under the lock: the thread takes it to post what it has read.
+    wake();
+    thread.join();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ::close(m_wakeFd);
+    m_wakeFd = -1;
+    m_stop.store(false);
+    m_stopping = false;
 }
 
 bool RegistryWatcher::unlisten(const chRegKey &key, chMessageHandler *handler)
@@ -380,4 +405,8 @@ void RegistryWatcher::run()
         }
     }
     closeFolders();
+    if (m_signalFd >= 0) {
+        ::close(m_signalFd);
+        m_signalFd = -1;
+    }
 }

@@ -37,6 +37,9 @@ public:
     // handler null: every listener of the key. True when something was removed.
     bool unlisten(const chRegKey &key, chMessageHandler *handler);
     size_t listenerCount();
+    // Ends the watching thread until the next listen: once this returns, no file is read and no change
+    // is posted. The listeners stay registered.
+    void stopWatching();
 
     // Only where a folder cannot be watched.
     static constexpr int kPollMs = 500;
@@ -91,6 +94,8 @@ private:
     std::vector<Listener> m_listeners;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    // Set while stopWatching joins the thread; no new thread starts meanwhile.
+    bool m_stopping = false;
     int m_wakeFd = -1;
     // Used by the watcher thread only.
     int m_signalFd = -1;

@@ -49,3 +49,10 @@ bool registryUnlistenKey(chRegKey &key, chMessageHandler *handler)
     RegistryWatcher *watcher = RegistryWatcher::existing();
     return watcher && handler && watcher->unlisten(key, handler);
 }
+
+void registryStopWatching()
+{
+    if (RegistryWatcher *watcher = RegistryWatcher::existing()) {
+        watcher->stopWatching();
+    }
+}

@@ -39,3 +39,6 @@ bool etlSetProfileString(const std::string &path, const std::string &section, co
 // handler's (a key held as a member of its handler does so by itself).
 bool registryListenKey(chRegKey &key, chMessageHandler *handler, chMsgOperation operation);
 bool registryUnlistenKey(chRegKey &key, chMessageHandler *handler);
+// Ends watching until the next registryListenKey: once it returns no configuration file is read and no
+// change is posted, so nothing is traced about the files after the program's end has begun.
+void registryStopWatching();

@@ -1,6 +1,7 @@
 #include "GlobalConfigTigger.h"
 
 #include "ETLLib.h"
+#include "dskregistry.h"
 
 #include <atomic>
 
@@ -22,6 +23,9 @@ void GlobalConfigTigger::unlisten()
     if (g_listening.exchange(false)) {
         etlModuleTrace(6, "I:UICommon", "global configuration listening off");
     }
+    // Past the event loop nobody can take a change any more, and a file read then would trace after the
+    // program's last line.
+    registryStopWatching();
 }
 
 bool GlobalConfigTigger::isListening()

@@ -270,6 +270,30 @@ private slots:
         QCOMPARE(recorder.count(), size_t(0));
     }
 
+    // The end of the event loop stops watching: an edit after it is neither read nor posted, and the
+    // next listen watches again.
+    void stoppedWatchingReadsNothingUntilTheNextListen()
+    {
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
+        Recorder recorder;
+        chRegKey key;
+        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
+        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
+        pumpFor(100);
+        registryStopWatching();
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
+        pumpFor(1200);
+        QCOMPARE(recorder.count(), size_t(0));
+
+        Recorder other;
+        chRegKey otherKey;
+        QVERIFY(otherKey.OpenKey("system.ini", "Syslog", "nLogLevel"));
+        QVERIFY(registryListenKey(otherKey, &other, chMsgOp(&Recorder::onChange)));
+        QVERIFY(pumpUntilValue(recorder, "0", 3000) >= 0);
+        QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\nnLogLevel=7\n"));
+        QVERIFY(pumpUntilValue(other, "7", 3000) >= 0);
+    }
+
     void folderCreatedLaterIsWatched()
     {
         QVERIFY(RegistryTestFiles::removeTree(etlGetAppDataRootPath()));
