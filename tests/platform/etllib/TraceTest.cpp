@@ -545,6 +545,13 @@ private slots:
     {
         QFETCH(int, how);
         QFETCH(int, expectedSignal);
+#if defined(__SANITIZE_THREAD__)
+        // A forked child that starts a thread can be given the id of a thread the parent had, which
+        // ThreadSanitizer takes for its own error; the normal and address-sanitizer builds run this row.
+        if (how == 5) {
+            QSKIP("a thread started in a forked child is not supported by ThreadSanitizer");
+        }
+#endif
         const int lines = 2000;
         const pid_t child = fork();
         QVERIFY(child >= 0);
