@@ -133,6 +133,7 @@ struct SpawnRequest
     bool nullStreams = false;
     std::vector<std::string> environment; // empty: inherit
     bool customEnvironment = false;
+    bool ownSession = false;
 };
 
 // Starts the program without a shell. The child keeps only descriptors 0-2, starts with default
@@ -179,8 +180,9 @@ bool spawnProcess(const SpawnRequest &request, std::shared_ptr<ProcessState> &st
     sigfillset(&all);
     result = result ? result : posix_spawnattr_setsigmask(&attributes, &empty);
     result = result ? result : posix_spawnattr_setsigdefault(&attributes, &all);
-    result = result ? result
-                    : posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const short flags = static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                           (request.ownSession ? POSIX_SPAWN_SETSID : 0));
+    result = result ? result : posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = 0;
     if (result == 0) {
         result = posix_spawn(&pid, request.program.c_str(), &actions, &attributes, argv.data(),
@@ -257,6 +259,9 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW *info)
     SpawnRequest request;
     request.program = resolveProgram(file, false);
     request.arguments.push_back(file);
+    // A program the shell would start runs on by itself, as it does on Windows: ending the starter's
+    // process group or session leaves it alone.
+    request.ownSession = true;
     if (info->lpParameters) {
         for (const std::string &argument :
              CommandLineSplitter::split(cv::wstring_to_string_utf8(info->lpParameters))) {

@@ -315,6 +315,31 @@ private slots:
         QVERIFY(noZombieWithin(5000));
     }
 
+    // The removal runs on after the invocation that started it, whatever ends that invocation's
+    // process group or session (a closed terminal, a test harness ending its group).
+    void shellExecuteStartsItsOwnSession()
+    {
+        const QString out = m_dir.path() + "/stat";
+        const std::wstring parameters =
+            cv::string_utf8_to_wstring(("-c \"cat /proc/self/stat > '" + out + "'\"").toStdString());
+        SHELLEXECUTEINFOW info = {};
+        info.cbSize = 60;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS;
+        info.lpFile = L"/bin/sh";
+        info.lpParameters = parameters.c_str();
+        QVERIFY(ShellExecuteExW(&info));
+        QCOMPARE(WaitForSingleObject(info.hProcess, 20000), DWORD(WAIT_OBJECT_0));
+        QVERIFY(CloseHandle(info.hProcess));
+        QFile stat(out);
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        // Fields after the command's closing parenthesis: state, parent, group, session.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        QVERIFY2(fields.size() > 3, text.constData());
+        QVERIFY(fields.at(3).toLongLong() != static_cast<qlonglong>(getsid(0)));
+        QVERIFY(fields.at(2).toLongLong() != static_cast<qlonglong>(getpgrp()));
+    }
+
     void shellExecuteFailures()
     {
         const std::wstring missing =
