@@ -1,3 +1,4 @@
+#include "LauncherHelperPath.h"
 #include "RuntimeFolder.h"
 #include "wAppLauncher.h"
 
@@ -18,14 +19,6 @@
 
 namespace {
 
-QString helperPath()
-{
-    const QString fromEnv = qEnvironmentVariable("TARN_LAUNCHER_HELPER");
-    if (!fromEnv.isEmpty())
-        return fromEnv;
-    return QDir::cleanPath(qEnvironmentVariable("TARN_TEST_ROOT") + "/../tests/helpers/tarn-launcher-helper");
-}
-
 // A helper process registered under a name, killed when the object goes.
 class Helper
 {
@@ -37,7 +30,7 @@ public:
         if (waitForGo)
             env.insert("TARN_HELPER_WAIT_STDIN", "1");
         process.setProcessEnvironment(env);
-        process.start(helperPath(), {name, "60"});
+        process.start(launcherHelperPath(), {name, "60"});
     }
     ~Helper()
     {
@@ -89,7 +82,7 @@ private slots:
 
 void TestLauncher::initTestCase()
 {
-    QVERIFY2(QFileInfo(helperPath()).isExecutable(), qPrintable(helperPath()));
+    QVERIFY2(QFileInfo(launcherHelperPath()).isExecutable(), qPrintable(launcherHelperPath()));
     QVERIFY(!RuntimeFolder::path().empty());
 }
 

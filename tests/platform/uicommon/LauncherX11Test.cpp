@@ -1,3 +1,4 @@
+#include "LauncherHelperPath.h"
 #include "TestProcess.h"
 #include "XDesktop.h"
 #include "wAppLauncher.h"
@@ -17,14 +18,6 @@
 #include <X11/Xlib.h>
 
 namespace {
-
-QString helperPath()
-{
-    const QString fromEnv = qEnvironmentVariable("TARN_LAUNCHER_HELPER");
-    if (!fromEnv.isEmpty())
-        return fromEnv;
-    return QDir::cleanPath(qEnvironmentVariable("TARN_TEST_ROOT") + "/../tests/helpers/tarn-launcher-helper");
-}
 
 // Reads the stacking order of a private X server through libX11, loaded at run time.
 class XProbe
@@ -117,7 +110,7 @@ private:
 
 void TestLauncherX11::initTestCase()
 {
-    QVERIFY2(QFileInfo(helperPath()).isExecutable(), qPrintable(helperPath()));
+    QVERIFY2(QFileInfo(launcherHelperPath()).isExecutable(), qPrintable(launcherHelperPath()));
     QVERIFY2(m_desktop.start(), qPrintable(m_desktop.error()));
     m_display = m_desktop.display().toLatin1();
     qputenv("DISPLAY", m_display);
@@ -129,7 +122,7 @@ void TestLauncherX11::startHelper(TestProcess *helper, const QString &name)
     env.insert("DISPLAY", QString::fromLatin1(m_display));
     env.insert("QT_QPA_PLATFORM", "xcb");
     helper->setProcessEnvironment(env);
-    helper->start(helperPath(), {name, "60"});
+    helper->start(launcherHelperPath(), {name, "60"});
     QVERIFY(helper->waitForStarted(5000));
     QCOMPARE(helper->readOutputLine(10000), QByteArray("startApp 1"));
 }
