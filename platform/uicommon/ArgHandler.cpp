@@ -2,13 +2,12 @@
 
 #include "ETLLib.h"
 #include "RuntimeFolder.h"
-#include "cvstl.h"
 #include "WaylandActivation.h"
+#include "cvstl.h"
 #include "wAppLauncher.h"
 
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QPair>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QVector>
 #include <QtEndian>
@@ -100,13 +99,27 @@ Probe probeServer(const QString &path)
     return result;
 }
 
+// A notifier is never deleted from within its own activation: it is switched off at once and deleted
+// once control is back in the event loop.
+struct NotifierRelease
+{
+    void operator()(QSocketNotifier *notifier) const
+    {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+};
+using Notifier = std::unique_ptr<QSocketNotifier, NotifierRelease>;
+
 } // namespace
 
+// The relay is served with plain local sockets and socket notifiers on the GUI thread's event loop.
 struct ArgHandler::Private
 {
     struct Connection
     {
-        QLocalSocket *socket = nullptr;
+        int fd = -1;
+        Notifier notifier;
         QByteArray buffer;
         int frames = 0;
         // The activation token of the next text, from a token frame.
@@ -115,12 +128,19 @@ struct ArgHandler::Private
     };
 
     explicit Private(ArgHandler *owner) : q(owner) {}
-    void acceptConnection(QLocalSocket *socket);
-    bool readFrames(Connection *connection);
+    ~Private();
+    bool openServer(const QString &path, const sockaddr_un &address);
+    void closeServer();
+    void acceptPending();
+    void acceptConnection(int fd);
+    void serve(Connection *connection);
+    bool readFrames(Connection *connection, bool *peerClosed);
     void closeConnection(Connection *connection);
     bool isOpen(const Connection *connection) const;
 
     ArgHandler *q;
+    int listenFd = -1;
+    Notifier listenNotifier;
     // Oldest first, so that at the cap the connection that has waited longest makes room.
     std::list<std::unique_ptr<Connection>> connections;
 };
@@ -289,7 +309,7 @@ void ArgHandler::setArg(const QString &text)
 
 bool ArgHandler::listen()
 {
-    if (m_server && m_server->isListening())
+    if (d->listenFd >= 0)
         return true;
     const QString path = socketPath();
     sockaddr_un address;
@@ -317,22 +337,10 @@ bool ArgHandler::listen()
         }
         if (probe == Probe::NoServer)
             etlModuleTrace(5, "N:ArgHandler", "listen: removing the socket left by an instance that is gone");
-        QLocalServer::removeServer(path);
+        ::unlink(address.sun_path);
     }
-    if (!m_server) {
-        m_server = new QLocalServer(this);
-        m_server->setSocketOptions(QLocalServer::UserAccessOption);
-        m_server->setMaxPendingConnections(kMaxConnections);
-        connect(m_server, &QLocalServer::newConnection, this, [this] {
-            while (QLocalSocket *socket = m_server->nextPendingConnection())
-                d->acceptConnection(socket);
-        });
-    }
-    if (!m_server->listen(path)) {
-        etlModuleTrace(4, kTagW, "listen on [%s] failed: %s", qPrintable(path),
-                       qPrintable(m_server->errorString()));
+    if (!d->openServer(path, address))
         return false;
-    }
     if (::lstat(address.sun_path, &st) == 0 && S_ISSOCK(st.st_mode)) {
         m_socketDevice = st.st_dev;
         m_socketInode = st.st_ino;
@@ -347,25 +355,88 @@ void ArgHandler::close()
         return;
     const QByteArray native = socketPath().toLocal8Bit();
     struct stat st;
-    // QLocalServer::close() removes whatever file has the name by then, so it is called only while that
-    // file is still ours; otherwise the server is left open and dies with the process.
+    // The name is removed only while the file is still ours: another instance may have put its own in
+    // its place since.
     if (!native.isEmpty() && ::lstat(native.constData(), &st) == 0 && S_ISSOCK(st.st_mode) &&
         st.st_dev == m_socketDevice && st.st_ino == m_socketInode) {
-        m_server->close();
+        d->closeServer();
+        ::unlink(native.constData());
         etlModuleTrace(6, kTagI, "relay socket removed");
     } else {
+        d->closeServer();
         etlModuleTrace(6, kTagI, "relay socket belongs to another instance now; left in place");
     }
     m_socketDevice = 0;
     m_socketInode = 0;
 }
 
-void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
+ArgHandler::Private::~Private()
 {
-    if (!peerIsUs(static_cast<int>(socket->socketDescriptor()))) {
+    closeServer();
+    while (!connections.empty())
+        closeConnection(connections.front().get());
+}
+
+bool ArgHandler::Private::openServer(const QString &path, const sockaddr_un &address)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        etlModuleTrace(4, kTagW, "listen on [%s] failed: socket: %s", qPrintable(path), strerror(errno));
+        return false;
+    }
+    // The socket file takes the mode of the unbound socket (less the umask): owner only from its first
+    // moment, inside a folder that is owner only as well.
+    ::fchmod(fd, S_IRWXU);
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(fd, 50) != 0) {
+        const int error = errno;
+        ::close(fd);
+        etlModuleTrace(4, kTagW, "listen on [%s] failed: %s", qPrintable(path), strerror(error));
+        return false;
+    }
+    ::chmod(address.sun_path, S_IRWXU);
+    listenFd = fd;
+    listenNotifier.reset(new QSocketNotifier(fd, QSocketNotifier::Read));
+    QObject::connect(listenNotifier.get(), &QSocketNotifier::activated, q, [this] { acceptPending(); });
+    return true;
+}
+
+void ArgHandler::Private::closeServer()
+{
+    listenNotifier.reset();
+    if (listenFd >= 0) {
+        ::close(listenFd);
+        listenFd = -1;
+    }
+}
+
+void ArgHandler::Private::acceptPending()
+{
+    for (;;) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            acceptConnection(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Out of descriptors or memory: the pending client stays queued, and a notifier left on would
+            // fire again at once; pause instead of spinning.
+            etlModuleTrace(4, kTagW, "accepting a relay connection failed: %s", strerror(errno));
+            listenNotifier->setEnabled(false);
+            QSocketNotifier *paused = listenNotifier.get();
+            QTimer::singleShot(100, paused, [paused] { paused->setEnabled(true); });
+        }
+        return;
+    }
+}
+
+void ArgHandler::Private::acceptConnection(int fd)
+{
+    if (!peerIsUs(fd)) {
         etlModuleTrace(4, kTagW, "connection from another user refused");
-        socket->abort();
-        socket->deleteLater();
+        ::close(fd);
         return;
     }
     if (static_cast<int>(connections.size()) >= kMaxConnections) {
@@ -374,8 +445,7 @@ void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
     }
     connections.emplace_back(new Connection);
     Connection *connection = connections.back().get();
-    connection->socket = socket;
-    socket->setReadBufferSize(kMaxTextBytes + 4);
+    connection->fd = fd;
     connection->timer.setSingleShot(true);
     QObject::connect(&connection->timer, &QTimer::timeout, q, [this, connection] {
         if (connection->buffer.isEmpty())
@@ -384,29 +454,48 @@ void ArgHandler::Private::acceptConnection(QLocalSocket *socket)
             etlModuleTrace(4, kTagW, "relay frame incomplete after %d ms; dropped", kReadTimeoutMs);
         closeConnection(connection);
     });
-    QObject::connect(socket, &QLocalSocket::readyRead, q, [this, connection] { readFrames(connection); });
-    QObject::connect(socket, &QLocalSocket::disconnected, q, [this, connection] {
-        if (!readFrames(connection))
-            return;
-        if (!connection->buffer.isEmpty())
-            etlModuleTrace(4, kTagW, "relay frame truncated: peer closed after %d bytes",
-                           static_cast<int>(connection->buffer.size()));
-        else if (connection->frames == 0)
-            etlModuleTrace(7, kTagD, "relay client closed without a frame");
-        closeConnection(connection);
-    });
+    connection->notifier.reset(new QSocketNotifier(fd, QSocketNotifier::Read));
+    QObject::connect(connection->notifier.get(), &QSocketNotifier::activated, q,
+                     [this, connection] { serve(connection); });
     connection->timer.start(kReadTimeoutMs);
-    readFrames(connection);
+    serve(connection);
 }
 
-bool ArgHandler::Private::readFrames(Connection *connection)
+void ArgHandler::Private::serve(Connection *connection)
 {
-    QLocalSocket *socket = connection->socket;
+    bool peerClosed = false;
+    if (!readFrames(connection, &peerClosed) || !peerClosed)
+        return;
+    if (!connection->buffer.isEmpty())
+        etlModuleTrace(4, kTagW, "relay frame truncated: peer closed after %d bytes",
+                       static_cast<int>(connection->buffer.size()));
+    else if (connection->frames == 0)
+        etlModuleTrace(7, kTagD, "relay client closed without a frame");
+    closeConnection(connection);
+}
+
+bool ArgHandler::Private::readFrames(Connection *connection, bool *peerClosed)
+{
     // Each text with the activation token that came before it.
     QVector<QPair<QString, QString>> texts;
     bool keep = true;
-    while (keep && socket->bytesAvailable() > 0) {
-        connection->buffer += socket->read(kMaxTextBytes + 4 - connection->buffer.size());
+    char chunk[kMaxTextBytes + 4];
+    while (keep) {
+        // Never more than one whole frame is held: anything longer is refused on its header.
+        const int room = kMaxTextBytes + 4 - connection->buffer.size();
+        if (room <= 0)
+            break;
+        const ssize_t n = ::recv(connection->fd, chunk, static_cast<size_t>(room), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            // An orderly close, or a connection reset by the peer.
+            *peerClosed = true;
+            break;
+        }
+        connection->buffer.append(chunk, static_cast<int>(n));
         for (;;) {
             QByteArray payload;
             quint32 length = 0;
@@ -466,10 +555,8 @@ void ArgHandler::Private::closeConnection(Connection *connection)
     for (auto it = connections.begin(); it != connections.end(); ++it) {
         if (it->get() != connection)
             continue;
-        QLocalSocket *socket = connection->socket;
-        QObject::disconnect(socket, nullptr, q, nullptr);
-        socket->abort();
-        socket->deleteLater();
+        connection->notifier.reset();
+        ::close(connection->fd);
         connections.erase(it);
         return;
     }

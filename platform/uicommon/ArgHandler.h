@@ -6,8 +6,6 @@
 
 #include <memory>
 
-class QLocalServer;
-
 // Carries a text (at most 4 KiB of UTF-8) from a later process to the instance that listens, through a
 // local socket in the user-private runtime folder.
 class ArgHandler : public QObject
@@ -68,7 +66,6 @@ private:
     ArgHandler();
     ~ArgHandler() override;
     struct Private;
-    QLocalServer *m_server = nullptr;
     std::unique_ptr<Private> d;
     // Identity of the socket file this instance created; both 0 while it owns none.
     quint64 m_socketDevice = 0;

@@ -1,4 +1,5 @@
 #include "ArgHandler.h"
+
 #include "WaylandActivation.h"
 #include "wAppLauncher.h"
 
@@ -119,6 +120,7 @@ private slots:
     void roundTrip();
     void sizeLimits();
     void severalFramesOnOneConnection();
+    void framesSplitAcrossReads();
     void hugeFrameIsCutOff();
     void garbageFrames();
     void silentClientsDoNotStall();
@@ -408,6 +410,46 @@ void TestArgHandler::severalFramesOnOneConnection()
     QCoreApplication::processEvents();
     QCOMPARE(m_spy->count(), ArgHandler::kMaxFramesPerConnection);
     m_spy->clear();
+    expectOnly("SetTopLastApp");
+}
+
+void TestArgHandler::framesSplitAcrossReads()
+{
+    // The largest frame, then a small one, cut so that the length, the payload and the boundary between
+    // the two frames each arrive in separate reads.
+    const QByteArray largest(ArgHandler::kMaxTextBytes, 'x');
+    const QByteArray bytes = frame(largest) + frame("after");
+    const QList<int> cuts = {2, 4, 1000, 4 + ArgHandler::kMaxTextBytes - 1,
+                             4 + ArgHandler::kMaxTextBytes + 3};
+    const int fd = connectRaw();
+    QVERIFY(fd >= 0);
+    int from = 0;
+    for (int cut : cuts) {
+        QVERIFY(sendRaw(fd, bytes.mid(from, cut - from)));
+        from = cut;
+        // Let the server read what has come so far before the rest follows.
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (cut < 4 + ArgHandler::kMaxTextBytes)
+            QCOMPARE(m_spy->count(), 0);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 1, 1000);
+    QCOMPARE(m_spy->at(0).at(0).toString(), QString::fromLatin1(largest));
+    m_spy->clear();
+    QVERIFY(sendRaw(fd, bytes.mid(from)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 1, 1000);
+    QCOMPARE(m_spy->takeFirst().at(0).toString(), QString("after"));
+
+    // Both frames whole in one write: a full frame in the buffer does not hold back the one behind it.
+    const int second = connectRaw();
+    QVERIFY(second >= 0);
+    QVERIFY(sendRaw(second, bytes));
+    ::close(second);
+    QTRY_COMPARE_WITH_TIMEOUT(m_spy->count(), 2, 1000);
+    QCOMPARE(m_spy->at(0).at(0).toString(), QString::fromLatin1(largest));
+    QCOMPARE(m_spy->at(1).at(0).toString(), QString("after"));
+    m_spy->clear();
+    ::close(fd);
     expectOnly("SetTopLastApp");
 }
 
