@@ -46,6 +46,21 @@ bool ModuleHost::addToSettings(const QString &englishTitle, QWidget *page) const
     return true;
 }
 
+bool ModuleHost::addToSettingsLater(const QString &englishTitle, QObject *context,
+                                    std::function<QWidget *()> make) const
+{
+    if (!m_setting || !make)
+        return false;
+    m_setting->addSettingPageLater(englishTitle, context, std::move(make));
+    return true;
+}
+
+void ModuleHost::makeSettingPages() const
+{
+    if (m_setting)
+        m_setting->makeSettingPages();
+}
+
 void ModuleHost::information(const QString &englishTitle, const QString &text) const
 {
     if (m_msgBox)

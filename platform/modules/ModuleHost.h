@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
+
 class CMainWindowDelegate;
 class CMessageBoxDelegate;
 class CSettingDelegate;
@@ -25,6 +27,12 @@ public:
     void showPage(QWidget *page) const;
     // Hands the page to the settings under the title; false when there is no settings delegate.
     bool addToSettings(const QString &englishTitle, QWidget *page) const;
+    // Takes a place in the settings for a page made when the settings page is first needed, as long as
+    // the context lives; false when there is no settings delegate.
+    bool addToSettingsLater(const QString &englishTitle, QObject *context,
+                            std::function<QWidget *()> make) const;
+    // Makes the settings page and the pages that wait for it.
+    void makeSettingPages() const;
     void information(const QString &englishTitle, const QString &text) const;
     void warning(const QString &englishTitle, const QString &text) const;
 

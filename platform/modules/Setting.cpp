@@ -31,7 +31,7 @@ bool Setting_Init(CMainWindowDelegate *window)
     if (s.initialised)
         return true;
     s.initialised = true;
-    s.delegate.attach(new SettingPage(), window, window ? window->windowWidget() : nullptr);
+    s.delegate.attach(window, window ? window->windowWidget() : nullptr);
     return true;
 }
 
@@ -47,8 +47,10 @@ void Setting_ShowSetting(int page, int subPage)
     Q_UNUSED(page);
     State &s = state();
     CMainWindowDelegate *window = s.delegate.window();
-    SettingPage *settings = s.delegate.page();
-    if (!window || !settings)
+    if (!window)
+        return;
+    SettingPage *settings = s.delegate.ensurePage();
+    if (!settings)
         return;
     settings->selectSubPage(subPage);
     window->showPage(settings);

@@ -10,8 +10,9 @@
 #include <QPointer>
 
 // A module whose whole face is one settings page with a menu entry under "Settings": the language,
-// device-management and soft-phone modules. The page is registered with the settings only when the
-// menu entry is added, so the settings list follows the menu's order.
+// device-management and soft-phone modules. The page takes its place among the settings when the menu
+// entry is added, so the settings list follows the menu's order; it is made only when the settings
+// page is first needed or the entry is chosen.
 template <class Page> class SettingsPageModule
 {
 public:
@@ -36,9 +37,11 @@ public:
         if (!window || m_action) {
             return;
         }
-        page();
         m_action = cvAddSourceAction(window->menuFor(CV_TR("Settings")), m_menuText);
         QObject::connect(m_action, &QAction::triggered, [this] { m_host.showPage(page()); });
+        // The entry is the context: once the module is down, the settings make nothing for it.
+        m_waiting =
+            !m_page && m_host.addToSettingsLater(m_settingsTitle, m_action, [this] { return made(); });
     }
 
     void uninit()
@@ -46,15 +49,29 @@ public:
         delete m_action.data();
         delete m_page.data();
         m_host.clear();
+        m_waiting = false;
     }
 
 private:
-    Page *page()
+    Page *made()
     {
         if (!m_page) {
             m_page = m_make(&m_host);
+        }
+        return m_page;
+    }
+
+    Page *page()
+    {
+        if (!m_page && m_waiting) {
+            // The settings page makes ours among its sub-pages, in the place it took.
+            m_host.makeSettingPages();
+        }
+        if (!m_page) {
+            made();
             m_host.addToSettings(m_settingsTitle, m_page);
         }
+        m_waiting = false;
         return m_page;
     }
 
@@ -64,4 +81,6 @@ private:
     ModuleHost m_host;
     QPointer<Page> m_page;
     QPointer<QAction> m_action;
+    // The page has a place among the settings and is made with them.
+    bool m_waiting = false;
 };

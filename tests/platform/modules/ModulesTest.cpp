@@ -49,6 +49,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace {
 QAction *menuAction(MainWindow *window, const QString &menu, const QString &source)
 {
@@ -103,6 +105,7 @@ private slots:
 
     void settingsShowsSubPagesAndAbout();
     void settingsSubPageIsStyledOnlyWhenSeen();
+    void settingsPagesAreMadeWhenFirstNeeded();
     void messageBoxesAreNonModalAndClosedAtUninit();
     void notificationsAreKeptWhileUp();
     void hotkeyBringsTheMainWindowForward();
@@ -624,6 +627,57 @@ void ModulesTest::settingsShowsSubPagesAndAbout()
     LANGUI_UnInit();
     QCOMPARE(settings->subPageCount(), 2);
     QCOMPARE(settings->indexOf(nullptr), -1);
+    ModuleTestSupport::tearDown();
+    delete window;
+}
+
+void ModulesTest::settingsPagesAreMadeWhenFirstNeeded()
+{
+    QTemporaryDir sysfs;
+    qputenv("TARN_USB_SYSFS", sysfs.path().toUtf8());
+    const auto alive = [](const char *name) {
+        const QWidgetList widgets = QApplication::allWidgets();
+        return std::count_if(widgets.begin(), widgets.end(),
+                             [name](QWidget *w) { return w->objectName() == QLatin1String(name); });
+    };
+    const char *const subPages[] = {"LanguagePage", "SoftPhonePage", "DmsPage"};
+
+    // Bring-up leaves the settings and their sub-pages unmade; their menu entries are there.
+    MainWindow *window = ModuleTestSupport::bringUp();
+    QCOMPARE(alive("SettingPage"), 0);
+    for (const char *name : subPages)
+        QCOMPARE(alive(name), 0);
+    QCOMPARE(menuSources(window, QStringLiteral("Settings")),
+             (QStringList{"Language settings", "Soft phone settings", "Device management"}));
+
+    // The entry of the second sub-page makes the settings with every sub-page once, in the menu's order,
+    // and opens on its own.
+    menuAction(window, "Settings", "Soft phone settings")->trigger();
+    SettingPage *settings = currentPageAs<SettingPage>(window);
+    QVERIFY(settings);
+    QCOMPARE(settings->currentSubPage()->objectName(), QStringLiteral("SoftPhonePage"));
+    QCOMPARE(settings->subPageCount(), 3);
+    for (int i = 0; i < 3; ++i) {
+        settings->selectSubPage(i);
+        QCOMPARE(settings->currentSubPage()->objectName(), QString::fromLatin1(subPages[i]));
+        QCOMPARE(alive(subPages[i]), 1);
+    }
+    QCOMPARE(alive("SettingPage"), 1);
+    menuAction(window, "Settings", "Device management")->trigger();
+    QCOMPARE(currentPageAs<SettingPage>(window), settings);
+    QCOMPARE(settings->currentSubPage()->objectName(), QStringLiteral("DmsPage"));
+    ModuleTestSupport::tearDown();
+    delete window;
+
+    // A module taken down before the settings were made leaves no place behind and has no page made.
+    window = ModuleTestSupport::bringUp();
+    DMSUI_UnInit();
+    Setting_ShowSetting(0, 0);
+    settings = currentPageAs<SettingPage>(window);
+    QVERIFY(settings);
+    QCOMPARE(settings->subPageCount(), 2);
+    QCOMPARE(alive("DmsPage"), 0);
+    QCOMPARE(settings->currentSubPage()->objectName(), QStringLiteral("LanguagePage"));
     ModuleTestSupport::tearDown();
     delete window;
 }
