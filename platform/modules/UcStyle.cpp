@@ -4,17 +4,36 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QWidget>
+
+namespace {
+// The style the application draws with; under a style sheet that is the sheet style's own base.
+QStyle *drawingStyle()
+{
+    QStyle *style = QApplication::style();
+    if (style && style->inherits("QStyleSheetStyle")) {
+        const QList<QStyle *> bases = style->findChildren<QStyle *>(QString(), Qt::FindDirectChildrenOnly);
+        if (bases.size() == 1)
+            return bases.first();
+    }
+    return style;
+}
+} // namespace
 
 void ucstyle_init(QApplication *application, QWidget *mainWindow)
 {
     MODULE_TRACE();
     if (!application)
         return;
-    // A light base for the style sheet; the sheet itself stays as the theme load set it.
-    if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        QApplication::setStyle(fusion);
+    // A light base for the style sheet; the sheet itself stays as the theme load set it. Setting a style
+    // parses the whole sheet again and restyles every widget, so it is done only when the base differs.
+    QStyle *current = drawingStyle();
+    if (!current || current->objectName().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0) {
+        if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+            QApplication::setStyle(fusion);
+    }
     QPalette palette;
     palette.setColor(QPalette::Window, QColor(0xf5, 0xf6, 0xf8));
     palette.setColor(QPalette::WindowText, QColor(0x1f, 0x23, 0x28));

@@ -43,6 +43,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStackedWidget>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
@@ -111,6 +112,7 @@ private slots:
     void hotkeyBringsTheMainWindowForward();
     void randomOperatorNeverQuits();
     void styleIsFusionWithALightPalette();
+    void fusionUnderAStyleSheetIsNotSetAgain();
 };
 
 void ModulesTest::initTestCase()
@@ -770,6 +772,43 @@ void ModulesTest::styleIsFusionWithALightPalette()
     QCOMPARE(QApplication::style()->objectName().toLower(), QStringLiteral("fusion"));
     QVERIFY(QApplication::palette().color(QPalette::Window).lightness() > 200);
     QVERIFY(QApplication::palette().color(QPalette::WindowText).lightness() < 80);
+}
+
+void ModulesTest::fusionUnderAStyleSheetIsNotSetAgain()
+{
+    // Counts the restyles a style change makes.
+    struct StyleChanges : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::StyleChange)
+                ++count;
+            return false;
+        }
+    } changes;
+    const QString sheet = QStringLiteral("QLabel { color: #123456; }");
+    QWidget window;
+    QLabel *label = new QLabel(QStringLiteral("styled"), &window);
+    window.show();
+
+    // The program's case: Fusion below a style sheet. The style stays, the sheet with it.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    qApp->setStyleSheet(sheet);
+    QStyle *before = QApplication::style();
+    label->installEventFilter(&changes);
+    ucstyle_init(qApp, &window);
+    QCOMPARE(changes.count, 0);
+    QCOMPARE(QApplication::style(), before);
+    QCOMPARE(label->palette().color(label->foregroundRole()), QColor(0x12, 0x34, 0x56));
+
+    // Another style below the sheet is replaced by Fusion, and the sheet still applies.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
+    changes.count = 0;
+    ucstyle_init(qApp, &window);
+    QVERIFY(changes.count > 0);
+    qApp->setStyleSheet(QString());
+    QCOMPARE(QApplication::style()->objectName().toLower(), QStringLiteral("fusion"));
 }
 
 QTEST_MAIN(ModulesTest)
