@@ -18,12 +18,16 @@ QString cvThemeMan::ReadAllQssFile(const QString &folder, bool recursive)
     if (folder.isEmpty() || !dir.exists())
         return QString();
 
+    // The suffix is compared by hand, as a "*.qss" name filter would (ignoring case): a filter is a
+    // regular expression, and compiling one costs the start-up more than reading the sheets.
     QStringList relativePaths;
-    QDirIterator it(dir.absolutePath(), QStringList() << QStringLiteral("*.qss"),
-                    QDir::Files | QDir::Readable,
+    QDirIterator it(dir.absolutePath(), QDir::Files | QDir::Readable,
                     recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-    while (it.hasNext())
-        relativePaths << dir.relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (it.fileName().endsWith(QLatin1String(".qss"), Qt::CaseInsensitive))
+            relativePaths << dir.relativeFilePath(path);
+    }
     std::sort(relativePaths.begin(), relativePaths.end());
 
     QString sheet;

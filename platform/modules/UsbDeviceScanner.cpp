@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -24,10 +23,16 @@ QString readAttribute(const QString &folder, const char *name)
     return text.simplified();
 }
 
+// Four hexadecimal digits. Checked by hand: a regular expression would bring its compiler into every
+// start of the program.
 bool isHexId(const QString &id)
 {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-fA-F]{4}$"));
-    return hex.match(id).hasMatch();
+    if (id.size() != 4)
+        return false;
+    return std::all_of(id.begin(), id.end(), [](QChar c) {
+        const ushort u = c.unicode();
+        return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+    });
 }
 } // namespace
 

@@ -93,11 +93,15 @@ void CvQtExtTest::themeReadsQssFilesInNameOrder()
     writeFile(dir.filePath("00-a.qss"), "A {}\n");
     writeFile(dir.filePath("10-c.qss"), "C {}");
     writeFile(dir.filePath("notes.txt"), "not a sheet");
+    writeFile(dir.filePath("15-old.qss.bak"), "OLD {}");
+    writeFile(dir.filePath("16-noqss"), "NO {}");
     writeFile(dir.filePath("sub/05-nested.qss"), "N {}");
+    // The suffix is told apart without regard to case, as a name filter would.
+    writeFile(dir.filePath("30-d.QSS"), "D {}");
 
     cvThemeMan theme;
     const QString sheet = theme.ReadAllQssFile(dir.path(), false);
-    QCOMPARE(sheet, QStringLiteral("A {}\nC {}\nB {}\n"));
+    QCOMPARE(sheet, QStringLiteral("A {}\nC {}\nB {}\nD {}\n"));
 }
 
 void CvQtExtTest::themeMissingFolderGivesEmptyText()

@@ -328,6 +328,9 @@ void ModulesTest::scannerReadsDevicesAndSkipsInterfaces()
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-3", "zzzz", "0001");
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-4", "12345", "0001");
     ModuleTestSupport::addUsbDevice(sysfs.path(), "1-5", "1234", QByteArray());
+    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-6", "12g4", "0001");
+    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-7", "0001", "123");
+    ModuleTestSupport::addUsbDevice(sysfs.path(), "1-8", "0001", "12:4");
 
     const QList<UsbDeviceScanner::Device> devices = UsbDeviceScanner::scan(sysfs.path());
     QCOMPARE(devices.size(), 3);
