@@ -13,5 +13,8 @@ public:
     virtual QMenu *menuFor(const QString &englishTitle) = 0;
     // Shows a page in the content area; the window takes ownership of the page.
     virtual void showPage(QWidget *page) = 0;
+    // Where shown pages live. A page made as its child is shown without being moved into the window,
+    // which would restyle the page's whole tree once more; null when the window has no such area.
+    virtual QWidget *pageArea() { return nullptr; }
     virtual QWidget *windowWidget() = 0;
 };

@@ -296,6 +296,11 @@ void MainWindow::showPage(QWidget *page)
     d->markNav();
 }
 
+QWidget *MainWindow::pageArea()
+{
+    return d->stack;
+}
+
 QWidget *MainWindow::windowWidget()
 {
     return this;

@@ -27,6 +27,7 @@ public:
 
     QMenu *menuFor(const QString &englishTitle) override;
     void showPage(QWidget *page) override;
+    QWidget *pageArea() override;
     QWidget *windowWidget() override;
     CMessageBoxDelegate *msgBoxDelegate() const;
     // The page the content area shows, null when none.

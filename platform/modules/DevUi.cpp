@@ -45,7 +45,7 @@ void DEVUI_OnShowDefaultContent()
     if (s.page)
         s.page->refresh();
     else
-        s.page = new DevicesPage();
+        s.page = new DevicesPage(window->pageArea());
     window->showPage(s.page);
 }
 
