@@ -33,11 +33,14 @@
 #include "cvLineEdit.h"
 #include "cvPlainTextEdit.h"
 #include "cvPushButton.h"
+#include "cvTranslate.h"
+#include "languagehelper.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -107,6 +110,7 @@ private slots:
     void settingsShowsSubPagesAndAbout();
     void settingsSubPageIsStyledOnlyWhenSeen();
     void settingsPagesAreMadeWhenFirstNeeded();
+    void settingsMadeAfterALanguageSwitchSpeakIt();
     void messageBoxesAreNonModalAndClosedAtUninit();
     void notificationsAreKeptWhileUp();
     void hotkeyBringsTheMainWindowForward();
@@ -685,6 +689,36 @@ void ModulesTest::settingsPagesAreMadeWhenFirstNeeded()
     QCOMPARE(settings->currentSubPage()->objectName(), QStringLiteral("LanguagePage"));
     ModuleTestSupport::tearDown();
     delete window;
+}
+
+void ModulesTest::settingsMadeAfterALanguageSwitchSpeakIt()
+{
+    QTemporaryDir sysfs;
+    qputenv("TARN_USB_SYSFS", sysfs.path().toUtf8());
+    MainWindow *window = ModuleTestSupport::bringUp();
+    // The switch happens while the settings are not made yet; they must come up in the new language.
+    QVERIFY(lang_SwitchTo("German"));
+    const QString title = cvTranslate(QStringLiteral("Language"));
+    const QString heading = cvTranslate(QStringLiteral("Settings"));
+    const bool translated = title != QLatin1String("Language") && heading != QLatin1String("Settings");
+    Setting_ShowSetting(0, 0);
+    SettingPage *settings = currentPageAs<SettingPage>(window);
+    QStringList labels;
+    if (settings) {
+        for (cvLabel *label : settings->findChildren<cvLabel *>())
+            labels << label->text();
+    }
+    QListWidget *list =
+        settings ? settings->findChild<QListWidget *>(QStringLiteral("SettingList")) : nullptr;
+    const QString first = list && list->count() > 0 ? list->item(0)->text() : QString();
+    lang_SwitchTo("English");
+    ModuleTestSupport::tearDown();
+    delete window;
+
+    QVERIFY2(translated, "the German catalogue lacks the texts this test looks for");
+    QVERIFY(settings);
+    QCOMPARE(first, title);
+    QVERIFY2(labels.contains(heading), qPrintable(labels.join(QLatin1Char('|'))));
 }
 
 void ModulesTest::messageBoxesAreNonModalAndClosedAtUninit()
