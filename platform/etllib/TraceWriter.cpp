@@ -133,6 +133,24 @@ void closeInBackground(int fd)
     }
 }
 
+// write(2) itself: libc's wrapper also makes every write of a multi-threaded process a cancellation
+// point, bookkeeping a trace line pays on each call and never needs.
+bool appendLine(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const long written = syscall(SYS_write, fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
 int64_t monotonicSeconds()
 {
     struct timespec now;
@@ -351,7 +369,7 @@ void TraceWriter::write(const char *line, size_t length)
     }
     rotateIfNeeded(length);
     const int fd = m_fd.load(std::memory_order_relaxed);
-    if (fd < 0 || !writeAll(fd, line, length)) {
+    if (fd < 0 || !appendLine(fd, line, length)) {
         // Disk full or the file went away: the line still goes somewhere.
         writeConsole(line, length);
         if (fd >= 0 && errno != ENOSPC && errno != EDQUOT) {
