@@ -90,19 +90,56 @@ void putPadded(Output &out, const Field &field, const char *text, size_t length)
     }
 }
 
-template <unsigned Base>
-void putInteger(Output &out, const Field &field, bool negative, unsigned long long magnitude, bool upper)
+// Writes the digits of magnitude so that they end at end; returns where they start.
+char *decimalDigits(char *end, unsigned long long magnitude)
 {
-    static const char lower[] = "0123456789abcdef";
-    static const char capital[] = "0123456789ABCDEF";
-    const char *digitSet = upper ? capital : lower;
-    char digits[32];
-    char *const end = digits + sizeof(digits);
+    static const char pairs[] =
+        "0001020304050607080910111213141516171819202122232425262728293031323334353637383940414243"
+        "4445464748495051525354555657585960616263646566676869707172737475767778798081828384858687"
+        "888990919293949596979899";
+    char *start = end;
+    while (magnitude > 0xffffffffull) {
+        const unsigned pair = static_cast<unsigned>(magnitude % 100);
+        magnitude /= 100;
+        start -= 2;
+        memcpy(start, pairs + 2 * pair, 2);
+    }
+    auto small = static_cast<unsigned>(magnitude);
+    while (small >= 100) {
+        const unsigned pair = small % 100;
+        small /= 100;
+        start -= 2;
+        memcpy(start, pairs + 2 * pair, 2);
+    }
+    if (small >= 10) {
+        start -= 2;
+        memcpy(start, pairs + 2 * small, 2);
+    } else {
+        *--start = static_cast<char>('0' + small);
+    }
+    return start;
+}
+
+char *powerOfTwoDigits(char *end, unsigned long long magnitude, unsigned bits, bool upper)
+{
+    const char *digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    const unsigned mask = (1u << bits) - 1;
     char *start = end;
     do {
-        *--start = digitSet[magnitude % Base];
-        magnitude /= Base;
+        *--start = digitSet[magnitude & mask];
+        magnitude >>= bits;
     } while (magnitude != 0);
+    return start;
+}
+
+// conversion is 'd', 'u', 'o', 'x' or 'X'.
+void putInteger(Output &out, const Field &field, bool negative, unsigned long long magnitude, char conversion)
+{
+    char digits[32];
+    char *const end = digits + sizeof(digits);
+    char *start = conversion == 'd' || conversion == 'u' ? decimalDigits(end, magnitude)
+                  : conversion == 'o'                    ? powerOfTwoDigits(end, magnitude, 3, false)
+                                      : powerOfTwoDigits(end, magnitude, 4, conversion == 'X');
     const size_t count = static_cast<size_t>(end - start);
     if (field.zero && !field.left) {
         const size_t length = count + (negative ? 1 : 0);
@@ -244,7 +281,7 @@ bool formatCommon(Output &out, const char *format, va_list arguments)
             }
             const unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
                                                            : static_cast<unsigned long long>(value);
-            putInteger<10>(out, field, value < 0, magnitude, false);
+            putInteger(out, field, value < 0, magnitude, 'd');
             break;
         }
         case 'u':
@@ -281,13 +318,7 @@ bool formatCommon(Output &out, const char *format, va_list arguments)
                 value = static_cast<size_t>(va_arg(arguments, ptrdiff_t));
                 break;
             }
-            if (conversion == 'u') {
-                putInteger<10>(out, field, false, value, false);
-            } else if (conversion == 'o') {
-                putInteger<8>(out, field, false, value, false);
-            } else {
-                putInteger<16>(out, field, false, value, conversion == 'X');
-            }
+            putInteger(out, field, false, value, conversion);
             break;
         }
         case 'c': {
@@ -323,10 +354,17 @@ bool formatCommon(Output &out, const char *format, va_list arguments)
 int TraceFormatter::format(char *buffer, size_t size, const char *format, va_list arguments)
 {
     Output out(buffer, size);
-    va_list copy;
-    va_copy(copy, arguments);
-    const bool done = formatCommon(out, format, copy);
-    va_end(copy);
+    // The text before the first conversion goes first: by then the caller's va_start has settled, and
+    // copying the list does not wait for it.
+    const char *percent = strchrnul(format, '%');
+    out.put(format, static_cast<size_t>(percent - format));
+    bool done = true;
+    if (*percent != '\0') {
+        va_list copy;
+        va_copy(copy, arguments);
+        done = formatCommon(out, percent, copy);
+        va_end(copy);
+    }
     if (!done || out.total() > static_cast<size_t>(INT_MAX)) {
         return vsnprintf(buffer, size, format, arguments);
     }
