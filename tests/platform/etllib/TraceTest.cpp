@@ -457,6 +457,81 @@ private slots:
         }
     }
 
+    void threadsWritingThroughRotationsKeepEveryFileWithinItsLimit()
+    {
+        // Lines other threads are writing at the moment the file fills up must neither be lost nor take
+        // the next file over the limit, however often that happens. Every few lines a writer stops for a
+        // while between counting its line and writing it, while the others go on and rotate.
+        const uint64_t limit = 8 * 1024;
+        TraceWriter::instance().setRotateBytes(limit);
+        TraceWriter::setBeforeAppendForTesting([] {
+            thread_local int count = 0;
+            if (++count % 16 == 0) {
+                const struct timespec delay = {0, 200 * 1000};
+                nanosleep(&delay, nullptr);
+            }
+        });
+        const int threads = 8;
+        const int total = 20000;
+        const QByteArray current = logPath().toLocal8Bit();
+        const QByteArray first = (logPath() + ".1").toLocal8Bit();
+        std::atomic<uint64_t> largest{0};
+        // Each writer looks at the sizes after each of its lines: a file over the limit is seen while it
+        // is the current or the last rotated one.
+        auto noteSizes = [&] {
+            for (const QByteArray &path : {current, first}) {
+                struct stat info;
+                if (stat(path.constData(), &info) == 0 && uint64_t(info.st_size) > largest.load()) {
+                    largest.store(uint64_t(info.st_size));
+                }
+            }
+        };
+        std::atomic<int> ticket{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([t, &ticket, &noteSizes] {
+                for (int n = ticket.fetch_add(1); n < total; n = ticket.fetch_add(1)) {
+                    etlModuleTrace(5, "N:Turn", "t%d n%06d with some words to give the line a length", t, n);
+                    noteSizes();
+                }
+            });
+        }
+        for (std::thread &worker : workers) {
+            worker.join();
+        }
+        TraceWriter::setBeforeAppendForTesting(nullptr);
+        QVERIFY2(largest.load() <= limit, qPrintable(QString::number(largest.load())));
+
+        // Oldest kept file first: each thread's lines in the order it wrote them, none twice, and the
+        // last lines of all complete.
+        std::vector<int> last(threads, -1);
+        std::vector<bool> seen(total, false);
+        for (const char *suffix : {".4", ".3", ".2", ".1", ""}) {
+            const QString path = logPath() + QLatin1String(suffix);
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+            QVERIFY2(uint64_t(QFileInfo(path).size()) <= limit, qPrintable(path));
+            for (const std::string &line : readLines(path)) {
+                long pid, tid;
+                std::string tag, text;
+                QVERIFY2(parseLine(line, pid, tid, tag, text), line.c_str());
+                int t = -1, n = -1;
+                char tail[8] = {0};
+                QVERIFY2(
+                    sscanf(text.c_str(), "t%d n%d with some words to give the line a %7s", &t, &n, tail) == 3,
+                    line.c_str());
+                QCOMPARE(std::string(tail), std::string("length"));
+                QVERIFY(t >= 0 && t < threads && n >= 0 && n < total);
+                QVERIFY2(n > last[t], line.c_str());
+                last[t] = n;
+                QVERIFY2(!seen[n], line.c_str());
+                seen[n] = true;
+            }
+        }
+        for (int n = total - 100; n < total; ++n) {
+            QVERIFY2(seen[n], qPrintable(QString::number(n)));
+        }
+    }
+
     void oldestNameThatIsNoFileIsRemovedNotFollowed()
     {
         // Whatever sits at the oldest name is removed, never opened for writing, followed or waited on.
