@@ -287,7 +287,8 @@ bool TraceWriter::openLogFile()
         fchmod(fd, 0600);
     }
     const uint64_t size = static_cast<uint64_t>(info.st_size);
-    if (m_heldFd < 0) {
+    if (m_heldFd < 0 || fd == m_heldFd) {
+        // First open, or the held number was closed behind our back and the kernel handed it out again.
         m_heldFd = fd;
         m_size.store(size);
     } else {
