@@ -110,6 +110,19 @@ private:
     int m_saved = -1;
 };
 
+// Holds the first line that reaches the hook between counting and writing until the test lets it go.
+std::atomic<int> g_holdState{0}; // 0 idle, 1 armed, 2 holding, 3 released
+
+void holdOneLine()
+{
+    int armed = 1;
+    if (g_holdState.compare_exchange_strong(armed, 2)) {
+        while (g_holdState.load() != 3) {
+            std::this_thread::yield();
+        }
+    }
+}
+
 } // namespace
 
 class TraceTest : public QObject
@@ -302,6 +315,37 @@ private slots:
         QVERIFY(!readAll(logPath()).contains("second folder"));
         QVERIFY(readAll(second.path() + "/log/tarn-desktop.log").contains("second folder"));
         etlSetAppDocPath(m_dir->path().toStdString());
+    }
+
+    void lineOnItsWayWhenTheLogIsLeftNeverLandsInAnotherFile()
+    {
+        // A line that has been counted but not yet written while the log is switched off must still go
+        // to a log file, never into whatever file got opened in the meantime.
+        etlModuleTrace(5, "N:Before", "the log is open");
+        TraceWriter::setBeforeAppendForTesting(&holdOneLine);
+        g_holdState.store(1);
+        std::thread writer([] { etlModuleTrace(5, "N:Late", "held between counting and writing"); });
+        const bool held = QTest::qWaitFor([] { return g_holdState.load() == 2; }, 10000);
+        const QString victimPath = m_dir->path() + "/victim.txt";
+        const QString captured = m_dir->path() + "/stderr.txt";
+        int victim = -1;
+        {
+            StderrCapture capture(captured);
+            uCTraceHelper::getInstance().RedirectToConsole();
+            victim = open(QFile::encodeName(victimPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            g_holdState.store(3);
+            writer.join();
+            uCTraceHelper::getInstance().RedirectToShareMemory();
+        }
+        TraceWriter::setBeforeAppendForTesting(nullptr);
+        g_holdState.store(0);
+        if (victim >= 0) {
+            close(victim);
+        }
+        QVERIFY(held);
+        QVERIFY(victim >= 0);
+        QCOMPARE(readAll(victimPath), QByteArray());
+        QVERIFY(readAll(logPath()).contains("N:Late held between counting and writing\n"));
     }
 
     void consoleRedirectWritesToStderr()
