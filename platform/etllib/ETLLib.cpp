@@ -1,6 +1,7 @@
 #include "ETLLib.h"
 
 #include "DumpToolLink.h"
+#include "TraceFormatter.h"
 #include "TraceWriter.h"
 #include "winapi.h"
 
@@ -164,7 +165,7 @@ void etlModuleTrace(int level, const char *tag, const char *format, ...)
     if (format) {
         va_list arguments;
         va_start(arguments, format);
-        produced = vsnprintf(line + used, room, format, arguments);
+        produced = TraceFormatter::format(line + used, room, format, arguments);
         va_end(arguments);
     }
     bool truncated = false;

@@ -20,6 +20,7 @@
 // formats on the stack and hands each line to the kernel with one write(2) (bench/trace compares both).
 
 std::atomic<int> TraceWriter::s_level{5};
+std::atomic<void (*)()> TraceWriter::s_beforeAppend{nullptr};
 
 namespace {
 
@@ -133,6 +134,24 @@ void closeInBackground(int fd)
     }
 }
 
+// write(2) itself: libc's wrapper also makes every write of a multi-threaded process a cancellation
+// point, bookkeeping a trace line pays on each call and never needs.
+bool appendLine(int fd, const char *data, size_t length)
+{
+    while (length > 0) {
+        const long written = syscall(SYS_write, fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
 int64_t monotonicSeconds()
 {
     struct timespec now;
@@ -190,7 +209,7 @@ int TraceWriter::redirectToConsole()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_destination.store(Destination::Console, std::memory_order_relaxed);
-    closeLogFile();
+    detachLogFile();
     return 0;
 }
 
@@ -205,14 +224,19 @@ int TraceWriter::redirectToLogFile()
 void TraceWriter::documentFolderChanged()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    closeLogFile();
+    detachLogFile();
     m_lastOpenFailure = 0;
+}
+
+void TraceWriter::setBeforeAppendForTesting(void (*hook)())
+{
+    s_beforeAppend.store(hook);
 }
 
 void TraceWriter::setRotateBytes(uint64_t bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_rotateBytes = bytes ? bytes : kDefaultRotateBytes;
+    m_rotateBytes.store(bytes ? bytes : kDefaultRotateBytes, std::memory_order_relaxed);
 }
 
 std::string TraceWriter::logFilePath() const
@@ -220,12 +244,22 @@ std::string TraceWriter::logFilePath() const
     return etlGetAppDocPath() + "/log/" + kLogFileName;
 }
 
-void TraceWriter::closeLogFile()
+void TraceWriter::detachLogFile()
 {
-    const int fd = m_fd.exchange(-1);
-    if (fd >= 0) {
-        close(fd);
+    m_fd.store(-1, std::memory_order_relaxed);
+}
+
+bool TraceWriter::reserve(size_t length)
+{
+    const uint64_t limit = m_rotateBytes.load(std::memory_order_relaxed);
+    // Sequentially consistent: a writer whose count follows a rotation's also writes after its swap.
+    uint64_t size = m_size.load();
+    while (size + length <= limit) {
+        if (m_size.compare_exchange_weak(size, size + length)) {
+            return true;
+        }
     }
+    return false;
 }
 
 bool TraceWriter::openLogFile()
@@ -252,8 +286,28 @@ bool TraceWriter::openLogFile()
     if ((info.st_mode & 077) != 0) {
         fchmod(fd, 0600);
     }
-    m_size = static_cast<uint64_t>(info.st_size);
-    m_fd.store(fd);
+    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (m_heldFd < 0 || fd == m_heldFd) {
+        // First open, or the held number was closed behind our back and the kernel handed it out again.
+        m_heldFd = fd;
+        m_size.store(size);
+    } else {
+        // The new file takes the number of the old one, so a writer that read the number just before
+        // never writes into whatever a reused number would belong to. Lines reserved against the old
+        // file that have not reached it yet may still land in the new one: they stay counted.
+        struct stat old;
+        const bool known = fstat(m_heldFd, &old) == 0;
+        if (dup3(fd, m_heldFd, O_CLOEXEC) < 0) {
+            close(fd);
+            return false;
+        }
+        close(fd);
+        const uint64_t landed = known ? static_cast<uint64_t>(old.st_size) : UINT64_MAX;
+        uint64_t reserved = m_size.load();
+        while (!m_size.compare_exchange_weak(reserved, size + (reserved > landed ? reserved - landed : 0))) {
+        }
+    }
+    m_fd.store(m_heldFd, std::memory_order_release);
     return true;
 }
 
@@ -277,7 +331,7 @@ bool TraceWriter::ensureOpen()
 
 void TraceWriter::rotateIfNeeded(size_t incoming)
 {
-    if (m_size + incoming <= m_rotateBytes) {
+    if (reserve(incoming)) {
         return;
     }
     const int fd = m_fd.load(std::memory_order_relaxed);
@@ -286,8 +340,8 @@ void TraceWriter::rotateIfNeeded(size_t incoming)
     // Another process sharing the log may have rotated it already: follow it to the new file.
     if (fstat(fd, &open) == 0 &&
         (stat(m_path.c_str(), &named) != 0 || named.st_ino != open.st_ino || named.st_dev != open.st_dev)) {
-        closeLogFile();
-        if (!openLogFile() || m_size + incoming <= m_rotateBytes) {
+        detachLogFile();
+        if (!openLogFile() || reserve(incoming)) {
             return;
         }
     }
@@ -308,11 +362,13 @@ void TraceWriter::rotateIfNeeded(size_t incoming)
     }
     if (rename(m_path.c_str(), (m_path + ".1").c_str()) != 0) {
         // Cannot rotate (read-only folder): keep appending rather than lose lines, try again later.
-        m_size = 0;
+        m_size.store(incoming);
         return;
     }
-    closeLogFile();
-    openLogFile();
+    detachLogFile();
+    if (openLogFile()) {
+        m_size.fetch_add(incoming);
+    }
 }
 
 void TraceWriter::writeConsole(const char *data, size_t length)
@@ -344,6 +400,23 @@ void TraceWriter::writeConsole(const char *data, size_t length)
 
 void TraceWriter::write(const char *line, size_t length)
 {
+    // The common case takes no lock: the kernel appends one write(2) on an O_APPEND file as a whole, the
+    // descriptor number stays valid for the life of the process, and the bytes reserved first keep the
+    // file within its limit. Rotation, opening, the console and failures are handled under the lock.
+    if (m_destination.load(std::memory_order_relaxed) == Destination::LogFile) {
+        const int fd = m_fd.load(std::memory_order_acquire);
+        if (fd >= 0 && reserve(length)) {
+            if (void (*hook)() = s_beforeAppend.load(std::memory_order_relaxed)) {
+                hook();
+            }
+            if (!appendLine(fd, line, length)) {
+                const int error = errno;
+                std::lock_guard<std::mutex> lock(m_mutex);
+                writeFailed(error, line, length);
+            }
+            return;
+        }
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_destination.load(std::memory_order_relaxed) == Destination::Console || !ensureOpen()) {
         writeConsole(line, length);
@@ -351,15 +424,22 @@ void TraceWriter::write(const char *line, size_t length)
     }
     rotateIfNeeded(length);
     const int fd = m_fd.load(std::memory_order_relaxed);
-    if (fd < 0 || !writeAll(fd, line, length)) {
-        // Disk full or the file went away: the line still goes somewhere.
+    if (fd < 0) {
         writeConsole(line, length);
-        if (fd >= 0 && errno != ENOSPC && errno != EDQUOT) {
-            closeLogFile();
-        }
         return;
     }
-    m_size += length;
+    if (!appendLine(fd, line, length)) {
+        writeFailed(errno, line, length);
+    }
+}
+
+void TraceWriter::writeFailed(int error, const char *line, size_t length)
+{
+    // Disk full or the file went away: the line still goes somewhere.
+    writeConsole(line, length);
+    if (error != ENOSPC && error != EDQUOT) {
+        detachLogFile();
+    }
 }
 
 void TraceWriter::writeCrashLine(int signalNumber)

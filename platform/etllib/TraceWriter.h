@@ -7,8 +7,8 @@
 #include <string>
 
 // Where accepted trace lines go. Each line reaches the kernel with a single write(2) on an O_APPEND
-// descriptor while the lock is held, so lines never interleave and nothing waits in user space: a line
-// that has been accepted survives any later crash of the process.
+// descriptor, so lines never interleave and nothing waits in user space: a line that has been accepted
+// survives any later crash of the process.
 class TraceWriter
 {
 public:
@@ -39,6 +39,9 @@ public:
     void documentFolderChanged();
     // Tests and tools may rotate sooner or later than the default.
     void setRotateBytes(uint64_t bytes);
+    // Runs on the path without the lock after a line's bytes are counted and before they are written, so
+    // a test can widen that window; nullptr removes it.
+    static void setBeforeAppendForTesting(void (*hook)());
     std::string logFilePath() const;
 
     // Writes one complete line (ending in '\n').
@@ -58,18 +61,28 @@ private:
 
     bool ensureOpen();
     bool openLogFile();
-    void closeLogFile();
+    // Lines stop going to the log file; its descriptor stays open for lines already on their way.
+    void detachLogFile();
+    // Counts length more bytes in the log file unless that would take it over the limit.
+    bool reserve(size_t length);
+    // Makes room for incoming bytes (reserved on return, unless there is no log file).
     void rotateIfNeeded(size_t incoming);
+    void writeFailed(int error, const char *line, size_t length);
     void writeConsole(const char *data, size_t length);
 
     static std::atomic<int> s_level;
+    static std::atomic<void (*)()> s_beforeAppend;
 
     mutable std::mutex m_mutex;
     std::atomic<Destination> m_destination{Destination::LogFile};
+    // The descriptor lines are written to, -1 while there is none or lines go elsewhere.
     std::atomic<int> m_fd{-1};
+    // The descriptor number of the log file once opened: later files are moved onto the same number.
+    int m_heldFd = -1;
     std::string m_path;
-    uint64_t m_size = 0;
-    uint64_t m_rotateBytes = kDefaultRotateBytes;
+    // Bytes in the log file, counted before they are written.
+    std::atomic<uint64_t> m_size{0};
+    std::atomic<uint64_t> m_rotateBytes{kDefaultRotateBytes};
     int64_t m_lastOpenFailure = 0; // monotonic seconds + 1 of the last failed open, 0 when none
     bool m_consoleStalled = false;
 };

@@ -110,6 +110,19 @@ private:
     int m_saved = -1;
 };
 
+// Holds the first line that reaches the hook between counting and writing until the test lets it go.
+std::atomic<int> g_holdState{0}; // 0 idle, 1 armed, 2 holding, 3 released
+
+void holdOneLine()
+{
+    int armed = 1;
+    if (g_holdState.compare_exchange_strong(armed, 2)) {
+        while (g_holdState.load() != 3) {
+            std::this_thread::yield();
+        }
+    }
+}
+
 } // namespace
 
 class TraceTest : public QObject
@@ -304,6 +317,37 @@ private slots:
         etlSetAppDocPath(m_dir->path().toStdString());
     }
 
+    void lineOnItsWayWhenTheLogIsLeftNeverLandsInAnotherFile()
+    {
+        // A line that has been counted but not yet written while the log is switched off must still go
+        // to a log file, never into whatever file got opened in the meantime.
+        etlModuleTrace(5, "N:Before", "the log is open");
+        TraceWriter::setBeforeAppendForTesting(&holdOneLine);
+        g_holdState.store(1);
+        std::thread writer([] { etlModuleTrace(5, "N:Late", "held between counting and writing"); });
+        const bool held = QTest::qWaitFor([] { return g_holdState.load() == 2; }, 10000);
+        const QString victimPath = m_dir->path() + "/victim.txt";
+        const QString captured = m_dir->path() + "/stderr.txt";
+        int victim = -1;
+        {
+            StderrCapture capture(captured);
+            uCTraceHelper::getInstance().RedirectToConsole();
+            victim = open(QFile::encodeName(victimPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            g_holdState.store(3);
+            writer.join();
+            uCTraceHelper::getInstance().RedirectToShareMemory();
+        }
+        TraceWriter::setBeforeAppendForTesting(nullptr);
+        g_holdState.store(0);
+        if (victim >= 0) {
+            close(victim);
+        }
+        QVERIFY(held);
+        QVERIFY(victim >= 0);
+        QCOMPARE(readAll(victimPath), QByteArray());
+        QVERIFY(readAll(logPath()).contains("N:Late held between counting and writing\n"));
+    }
+
     void consoleRedirectWritesToStderr()
     {
         const QString captured = m_dir->path() + "/stderr.txt";
@@ -454,6 +498,81 @@ private slots:
         QCOMPARE(numbers.back(), count - 1);
         for (size_t i = 1; i < numbers.size(); ++i) {
             QCOMPARE(numbers[i], numbers[i - 1] + 1);
+        }
+    }
+
+    void threadsWritingThroughRotationsKeepEveryFileWithinItsLimit()
+    {
+        // Lines other threads are writing at the moment the file fills up must neither be lost nor take
+        // the next file over the limit, however often that happens. Every few lines a writer stops for a
+        // while between counting its line and writing it, while the others go on and rotate.
+        const uint64_t limit = 8 * 1024;
+        TraceWriter::instance().setRotateBytes(limit);
+        TraceWriter::setBeforeAppendForTesting([] {
+            thread_local int count = 0;
+            if (++count % 16 == 0) {
+                const struct timespec delay = {0, 200 * 1000};
+                nanosleep(&delay, nullptr);
+            }
+        });
+        const int threads = 8;
+        const int total = 20000;
+        const QByteArray current = logPath().toLocal8Bit();
+        const QByteArray first = (logPath() + ".1").toLocal8Bit();
+        std::atomic<uint64_t> largest{0};
+        // Each writer looks at the sizes after each of its lines: a file over the limit is seen while it
+        // is the current or the last rotated one.
+        auto noteSizes = [&] {
+            for (const QByteArray &path : {current, first}) {
+                struct stat info;
+                if (stat(path.constData(), &info) == 0 && uint64_t(info.st_size) > largest.load()) {
+                    largest.store(uint64_t(info.st_size));
+                }
+            }
+        };
+        std::atomic<int> ticket{0};
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([t, &ticket, &noteSizes] {
+                for (int n = ticket.fetch_add(1); n < total; n = ticket.fetch_add(1)) {
+                    etlModuleTrace(5, "N:Turn", "t%d n%06d with some words to give the line a length", t, n);
+                    noteSizes();
+                }
+            });
+        }
+        for (std::thread &worker : workers) {
+            worker.join();
+        }
+        TraceWriter::setBeforeAppendForTesting(nullptr);
+        QVERIFY2(largest.load() <= limit, qPrintable(QString::number(largest.load())));
+
+        // Oldest kept file first: each thread's lines in the order it wrote them, none twice, and the
+        // last lines of all complete.
+        std::vector<int> last(threads, -1);
+        std::vector<bool> seen(total, false);
+        for (const char *suffix : {".4", ".3", ".2", ".1", ""}) {
+            const QString path = logPath() + QLatin1String(suffix);
+            QVERIFY2(QFile::exists(path), qPrintable(path));
+            QVERIFY2(uint64_t(QFileInfo(path).size()) <= limit, qPrintable(path));
+            for (const std::string &line : readLines(path)) {
+                long pid, tid;
+                std::string tag, text;
+                QVERIFY2(parseLine(line, pid, tid, tag, text), line.c_str());
+                int t = -1, n = -1;
+                char tail[8] = {0};
+                QVERIFY2(
+                    sscanf(text.c_str(), "t%d n%d with some words to give the line a %7s", &t, &n, tail) == 3,
+                    line.c_str());
+                QCOMPARE(std::string(tail), std::string("length"));
+                QVERIFY(t >= 0 && t < threads && n >= 0 && n < total);
+                QVERIFY2(n > last[t], line.c_str());
+                last[t] = n;
+                QVERIFY2(!seen[n], line.c_str());
+                seen[n] = true;
+            }
+        }
+        for (int n = total - 100; n < total; ++n) {
+            QVERIFY2(seen[n], qPrintable(QString::number(n)));
         }
     }
 
