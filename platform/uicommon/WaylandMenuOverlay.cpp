@@ -636,7 +636,7 @@ void WaylandMenuOverlay::finish(const char *why)
     emit closed();
 }
 
-void WaylandMenuOverlay::fail(const QString &reason)
+void WaylandMenuOverlay::fail(QString reason)
 {
     const bool wasShown = m_shown;
     m_failure.clear();

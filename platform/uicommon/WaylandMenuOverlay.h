@@ -64,7 +64,8 @@ private:
     // Acts on what the events just dispatched asked for; the connection is never torn down from
     // inside one of its own callbacks.
     void settle();
-    void fail(const QString &reason);
+    // By value: the reason is often the pending failure this clears.
+    void fail(QString reason);
     void finish(const char *why);
     void createSurface();
     void placeAt(const QPoint &anchor);

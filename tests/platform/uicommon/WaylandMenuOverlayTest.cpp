@@ -1,0 +1,383 @@
+#include "WaylandMenuOverlay.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+// A compositor as small as the overlay's connection needs, speaking the Wayland wire protocol on a
+// socket of its own: it announces the globals a case asks for, answers the first sync, and misbehaves
+// in the ways a real one can (never answering, hanging up, refusing a request).
+class FakeCompositor : public QObject
+{
+public:
+    enum class Mode
+    {
+        Answer,
+        Silent,
+        HangUp,
+        Refuse
+    };
+
+    FakeCompositor(const QString &path, Mode mode, bool layerShell) : m_mode(mode), m_layerShell(layerShell)
+    {
+        QLocalServer::removeServer(path);
+        m_server.listen(path);
+        connect(&m_server, &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket *client = m_server.nextPendingConnection()) {
+                ++connections;
+                m_client = client;
+                m_buffer.clear();
+                connect(client, &QLocalSocket::readyRead, this, &FakeCompositor::readRequests);
+            }
+        });
+    }
+
+    bool listening() const { return m_server.isListening(); }
+
+    // Sends an event to one of the client's objects.
+    void send(quint32 object, quint16 opcode, const QByteArray &arguments = QByteArray())
+    {
+        if (!m_client)
+            return;
+        QByteArray message;
+        appendUint(message, object);
+        appendUint(message, (static_cast<quint32>(8 + arguments.size()) << 16) | opcode);
+        message += arguments;
+        m_client->write(message);
+        m_client->flush();
+    }
+
+    void hangUp()
+    {
+        if (m_client)
+            m_client->abort();
+    }
+
+    static void appendUint(QByteArray &to, quint32 value)
+    {
+        char bytes[4];
+        qToLittleEndian(value, bytes);
+        to.append(bytes, 4);
+    }
+
+    static void appendString(QByteArray &to, const QByteArray &text)
+    {
+        appendUint(to, static_cast<quint32>(text.size() + 1));
+        to += text;
+        to.append('\0');
+        while (to.size() % 4)
+            to.append('\0');
+    }
+
+    int connections = 0;
+    quint32 layerSurface = 0;
+    quint32 surface = 0;
+    int surfaceCommits = 0;
+
+private:
+    void readRequests()
+    {
+        m_buffer += m_client->readAll();
+        while (m_buffer.size() >= 8) {
+            const quint32 object = qFromLittleEndian<quint32>(m_buffer.constData());
+            const quint32 word = qFromLittleEndian<quint32>(m_buffer.constData() + 4);
+            const int size = static_cast<int>(word >> 16);
+            if (size < 8 || m_buffer.size() < size)
+                return;
+            request(object, word & 0xffff, m_buffer.mid(8, size - 8));
+            m_buffer.remove(0, size);
+            if (!m_client || m_client->state() != QLocalSocket::ConnectedState)
+                return;
+        }
+    }
+
+    static quint32 uintAt(const QByteArray &arguments, int index)
+    {
+        return arguments.size() >= (index + 1) * 4
+                   ? qFromLittleEndian<quint32>(arguments.constData() + index * 4)
+                   : 0;
+    }
+
+    void request(quint32 object, quint32 opcode, const QByteArray &arguments)
+    {
+        if (m_mode == Mode::Silent)
+            return;
+        if (m_mode == Mode::HangUp) {
+            hangUp();
+            return;
+        }
+        if (object == 1 && opcode == 1) { // wl_display.get_registry
+            if (m_mode == Mode::Refuse) {
+                // wl_display.error, naming the new registry.
+                QByteArray error;
+                appendUint(error, uintAt(arguments, 0));
+                appendUint(error, 3);
+                appendString(error, "not today");
+                send(1, 0, error);
+                return;
+            }
+            m_registry = uintAt(arguments, 0);
+            announce(1, "wl_compositor", 4);
+            announce(2, "wl_shm", 1);
+            if (m_layerShell)
+                announce(3, "zwlr_layer_shell_v1", 3);
+        } else if (object == 1 && opcode == 0) { // wl_display.sync
+            const quint32 callback = uintAt(arguments, 0);
+            QByteArray serial;
+            appendUint(serial, 1);
+            send(callback, 0, serial);
+            QByteArray id;
+            appendUint(id, callback);
+            send(1, 1, id);
+        } else if (object == m_registry && opcode == 0) { // wl_registry.bind(name, interface, version, id)
+            const quint32 name = uintAt(arguments, 0);
+            const int length = static_cast<int>(uintAt(arguments, 1));
+            const int padded = (length + 3) / 4 * 4;
+            m_bound[name] = qFromLittleEndian<quint32>(arguments.constData() + 8 + padded + 4);
+        } else if (object == m_bound[1] && opcode == 0) { // wl_compositor.create_surface
+            surface = uintAt(arguments, 0);
+        } else if (object == m_bound[3] && opcode == 0) { // zwlr_layer_shell_v1.get_layer_surface
+            layerSurface = uintAt(arguments, 0);
+        } else if (surface && object == surface && opcode == 6) { // wl_surface.commit
+            if (++surfaceCommits == 1) {
+                QByteArray size;
+                appendUint(size, 7);
+                appendUint(size, 640);
+                appendUint(size, 480);
+                send(layerSurface, 0, size);
+            }
+        }
+    }
+
+    void announce(quint32 name, const QByteArray &interface, quint32 version)
+    {
+        QByteArray global;
+        appendUint(global, name);
+        appendString(global, interface);
+        appendUint(global, version);
+        send(m_registry, 0, global);
+    }
+
+    QLocalServer m_server;
+    QPointer<QLocalSocket> m_client;
+    QByteArray m_buffer;
+    Mode m_mode;
+    bool m_layerShell;
+    quint32 m_registry = 0;
+    std::map<quint32, quint32> m_bound;
+};
+
+} // namespace
+
+// The overlay against compositors that cannot, will not or stop serving it: it says why it cannot
+// open, never holds up the GUI thread, and closes without harm when its connection goes.
+class WaylandMenuOverlayTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void withoutLayerShellItSaysSoOnce();
+    void silentCompositorDoesNotHoldTheProgram();
+    void brokenConnectionsAreReportedNotFatal();
+    void closesWhenItsConnectionGoesAway();
+    void closesWhenTheCompositorClosesIt();
+    void placementStaysOnTheOutput();
+
+private:
+    std::unique_ptr<FakeCompositor> serve(FakeCompositor::Mode mode, bool layerShell)
+    {
+        std::unique_ptr<FakeCompositor> compositor(new FakeCompositor(m_socket, mode, layerShell));
+        return compositor;
+    }
+    // An open overlay on a compositor that offers everything, mapped with its first buffer.
+    bool openMapped(WaylandMenuOverlay &overlay, FakeCompositor &compositor)
+    {
+        overlay.open();
+        return QTest::qWaitFor([&] { return compositor.surfaceCommits >= 2; }, 10000) && overlay.isOpen();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_socket;
+    QByteArray m_savedDisplay;
+    std::unique_ptr<QMenu> m_menu;
+};
+
+void WaylandMenuOverlayTest::init()
+{
+    QVERIFY(m_dir.isValid());
+    m_socket = m_dir.filePath("wayland-test");
+    m_savedDisplay = qgetenv("WAYLAND_DISPLAY");
+    qputenv("WAYLAND_DISPLAY", m_socket.toLocal8Bit());
+    m_menu.reset(new QMenu);
+    m_menu->addAction("Show");
+    m_menu->addAction("Quit");
+}
+
+void WaylandMenuOverlayTest::cleanup()
+{
+    m_menu.reset();
+    if (m_savedDisplay.isNull())
+        qunsetenv("WAYLAND_DISPLAY");
+    else
+        qputenv("WAYLAND_DISPLAY", m_savedDisplay);
+}
+
+void WaylandMenuOverlayTest::withoutLayerShellItSaysSoOnce()
+{
+    auto compositor = serve(FakeCompositor::Mode::Answer, false);
+    QVERIFY(compositor->listening());
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+    overlay.open();
+    QVERIFY(unavailable.wait(10000));
+    QVERIFY2(unavailable.at(0).at(0).toString().contains("zwlr_layer_shell_v1"),
+             qPrintable(unavailable.at(0).at(0).toString()));
+    QVERIFY(!overlay.isOpen());
+    QVERIFY(!overlay.supported());
+    // Known now: the next request is answered at once, without asking the compositor again.
+    overlay.open();
+    QCOMPARE(unavailable.count(), 2);
+    QTest::qWait(200);
+    QCOMPARE(compositor->connections, 1);
+}
+
+void WaylandMenuOverlayTest::silentCompositorDoesNotHoldTheProgram()
+{
+    auto compositor = serve(FakeCompositor::Mode::Silent, true);
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+    // The GUI thread keeps turning while the compositor says nothing.
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    clock.start();
+    ticker.start(20);
+    overlay.open();
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(unavailable.wait(15000));
+    QVERIFY2(unavailable.at(0).at(0).toString().contains("did not answer"),
+             qPrintable(unavailable.at(0).at(0).toString()));
+    QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+    QVERIFY(!overlay.isOpen());
+    // Not answering once is no verdict on the compositor.
+    QVERIFY(overlay.supported());
+}
+
+void WaylandMenuOverlayTest::brokenConnectionsAreReportedNotFatal()
+{
+    {
+        WaylandMenuOverlay overlay(m_menu.get());
+        QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+        overlay.open(); // nobody listens on the socket
+        QCOMPARE(unavailable.count(), 1);
+        QVERIFY(unavailable.at(0).at(0).toString().contains("no connection"));
+    }
+    {
+        auto compositor = serve(FakeCompositor::Mode::HangUp, true);
+        WaylandMenuOverlay overlay(m_menu.get());
+        QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+        overlay.open();
+        QVERIFY(unavailable.wait(10000));
+        QVERIFY2(unavailable.at(0).at(0).toString().contains("broke"),
+                 qPrintable(unavailable.at(0).at(0).toString()));
+        QVERIFY(!overlay.isOpen());
+    }
+    {
+        auto compositor = serve(FakeCompositor::Mode::Refuse, true);
+        WaylandMenuOverlay overlay(m_menu.get());
+        QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+        overlay.open();
+        QVERIFY(unavailable.wait(10000));
+        QVERIFY2(unavailable.at(0).at(0).toString().contains("wl_registry error 3"),
+                 qPrintable(unavailable.at(0).at(0).toString()));
+        QVERIFY(!overlay.isOpen());
+    }
+}
+
+void WaylandMenuOverlayTest::closesWhenItsConnectionGoesAway()
+{
+    auto compositor = serve(FakeCompositor::Mode::Answer, true);
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy unavailable(&overlay, &WaylandMenuOverlay::unavailable);
+    QSignalSpy closed(&overlay, &WaylandMenuOverlay::closed);
+    QVERIFY(openMapped(overlay, *compositor));
+    QVERIFY(compositor->layerSurface != 0);
+    // Asked for again while open: still the one connection, the one surface.
+    overlay.open();
+    QTest::qWait(300);
+    QCOMPARE(compositor->connections, 1);
+    QVERIFY(overlay.isOpen());
+
+    compositor->hangUp();
+    QVERIFY(closed.wait(10000));
+    QVERIFY(!overlay.isOpen());
+    QCOMPARE(unavailable.count(), 0);
+    QVERIFY(m_menu->activeAction() == nullptr);
+    // And it opens again on the next request.
+    compositor.reset();
+    compositor = serve(FakeCompositor::Mode::Answer, true);
+    QVERIFY(openMapped(overlay, *compositor));
+    overlay.close();
+    QVERIFY(!overlay.isOpen());
+    QCOMPARE(closed.count(), 2);
+}
+
+void WaylandMenuOverlayTest::closesWhenTheCompositorClosesIt()
+{
+    auto compositor = serve(FakeCompositor::Mode::Answer, true);
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy closed(&overlay, &WaylandMenuOverlay::closed);
+    QVERIFY(openMapped(overlay, *compositor));
+    // zwlr_layer_surface_v1.closed: its output went away.
+    compositor->send(compositor->layerSurface, 1);
+    QVERIFY(closed.wait(10000));
+    QVERIFY(!overlay.isOpen());
+}
+
+void WaylandMenuOverlayTest::placementStaysOnTheOutput()
+{
+    const QSize output(1280, 800);
+    const QSize menu(120, 60);
+    struct Case
+    {
+        QPoint pointer;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {{300, 500}, {300, 500}},   // room right and below
+        {{1279, 799}, {1159, 739}}, // bottom-right corner: left of and above
+        {{1200, 10}, {1080, 10}},   // right edge only
+        {{1160, 740}, {1160, 740}}, // exactly fits
+        {{1161, 741}, {1041, 681}}, // one pixel short
+        {{0, 0}, {0, 0}},           // top-left corner
+        {{-50, -50}, {0, 0}},       // a position off the output is pulled in
+        {{5000, 5000}, {1160, 740}},
+    };
+    for (const Case &c : cases)
+        QCOMPARE(WaylandMenuOverlay::placement(menu, c.pointer, output), c.expected);
+    // A menu larger than the output starts at its top-left corner.
+    QCOMPARE(WaylandMenuOverlay::placement(QSize(2000, 900), QPoint(600, 400), output), QPoint(0, 0));
+    // Near the left or top edge a flip would leave the output: it is kept inside instead.
+    QCOMPARE(WaylandMenuOverlay::placement(QSize(700, 500), QPoint(640, 400), output), QPoint(0, 0));
+}
+
+QTEST_MAIN(WaylandMenuOverlayTest)
+#include "WaylandMenuOverlayTest.moc"
