@@ -545,8 +545,18 @@ void WaylandSessionTest::languageSwitchReachesPanelMenu()
     QVERIFY(waitFor(
         [this] { return AtspiClient::hasState(m_reader->find("radio button", "Deutsch"), "showing"); }));
     QVERIFY(m_reader->act("radio button", "Deutsch", "Toggle"));
+    // With the tray's menu open at the pointer it is drawn again in the new language. It opens on the
+    // dark panel, where it stands out: the window's background is the menu's colour.
+    holdPointer(100, 2);
+    const QImage before = screenshot();
+    QVERIFY(requestContextMenu(100, 2));
+    QImage english;
+    QVERIFY(waitForScreen(before, QRect(100, 2, 40, 25), kMenuPixels, &english));
     QVERIFY(m_reader->act("push button", "Apply", "Press"));
     QVERIFY(waitFor([this] { return !m_reader->find("check box", "Einstellungen").isEmpty(); }));
+    QVERIFY2(waitForScreen(english, QRect(101, 3, 60, 40), 20), "the open menu kept its old texts");
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Escape"}, 15000), 0);
+    QVERIFY(waitFor([this] { return logCount("menu closed: Escape") >= 2; }));
     QCOMPARE(checkedNavigation({"Geräte", "Einstellungen", "Über"}), QStringList({"Einstellungen"}));
     // Accessible names follow the language like every other text.
     QVERIFY(!m_reader->find("list", "Einstellungsbereiche").isEmpty());
