@@ -45,6 +45,7 @@ private slots:
     void invalidTokenStillShowsWindow();
     void trayActivateShowsWindow();
     void pointerOnPanelIcon();
+    void requestedMenuWithoutPointerOpensInTheMiddle();
     void requestedMenuOpensAtPointer();
     void requestedMenuClosesWithoutChoice();
     void languageSwitchReachesPanelMenu();
@@ -452,6 +453,29 @@ void WaylandSessionTest::pointerOnPanelIcon()
                             {pointer, "1259", "15", "right", "1200", "40", "1207", "32", "left"}, 20000),
              0);
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
+}
+
+void WaylandSessionTest::requestedMenuWithoutPointerOpensInTheMiddle()
+{
+    // No pointer on the seat (the one of the case before has gone): the position never comes, and the
+    // menu opens where someone using the keyboard looks.
+    QVERIFY(m_pointer < 0);
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    const QImage before = screenshot();
+    QVERIFY(!before.isNull());
+    QVERIFY(requestContextMenu(640, 400));
+    QImage shown;
+    QVERIFY2(waitForScreen(before, QRect(625, 390, 30, 20), 400, &shown), "no menu in the middle");
+    QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 300)), 0);
+    QCOMPARE(logCount("no pointer on the overlay"), 1);
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Escape"}, 15000), 0);
+    QVERIFY2(waitForScreen(before, QRect(0, 0, 1280, 800), -1), "Escape left the menu on screen");
+    QVERIFY(m_desktop->window("tarn-desktop").isEmpty());
+    QVERIFY(requestContextMenu(640, 400));
+    QVERIFY(waitForScreen(before, QRect(625, 390, 30, 20), 400));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
 }
 
 void WaylandSessionTest::requestedMenuOpensAtPointer()
