@@ -208,6 +208,8 @@ struct WaylandMenuOverlay::Session
             releasePointer();
         if (keyboard)
             releaseKeyboard();
+        if (touch)
+            releaseTouch();
         if (layer)
             zwlr_layer_surface_v1_destroy(layer);
         if (surface)
@@ -239,6 +241,12 @@ struct WaylandMenuOverlay::Session
     {
         seatVersion >= 3 ? wl_keyboard_release(keyboard) : wl_keyboard_destroy(keyboard);
         keyboard = nullptr;
+    }
+
+    void releaseTouch()
+    {
+        seatVersion >= 3 ? wl_touch_release(touch) : wl_touch_destroy(touch);
+        touch = nullptr;
     }
 
     ShmBuffer *freeBuffer()
@@ -293,6 +301,7 @@ struct WaylandMenuOverlay::Session
         Session *self = static_cast<Session *>(data);
         const bool hasPointer = caps & WL_SEAT_CAPABILITY_POINTER;
         const bool hasKeyboard = caps & WL_SEAT_CAPABILITY_KEYBOARD;
+        const bool hasTouch = caps & WL_SEAT_CAPABILITY_TOUCH;
         if (hasPointer && !self->pointer) {
             self->pointer = wl_seat_get_pointer(seat);
             // Bound at version 5 at most: later events are never sent.
@@ -312,6 +321,22 @@ struct WaylandMenuOverlay::Session
             wl_pointer_add_listener(self->pointer, &listener, self);
         } else if (!hasPointer && self->pointer) {
             self->releasePointer();
+        }
+        if (hasTouch && !self->touch) {
+            self->touch = wl_seat_get_touch(seat);
+            // Bound at version 5 at most: shape and orientation are never sent.
+            static const wl_touch_listener listener = [] {
+                wl_touch_listener events{};
+                events.down = &Session::touchDown;
+                events.up = &Session::touchUp;
+                events.motion = &Session::touchMotion;
+                events.frame = &Session::touchFrame;
+                events.cancel = &Session::touchCancel;
+                return events;
+            }();
+            wl_touch_add_listener(self->touch, &listener, self);
+        } else if (!hasTouch && self->touch) {
+            self->releaseTouch();
         }
         if (hasKeyboard && !self->keyboard) {
             self->keyboard = wl_seat_get_keyboard(seat);
@@ -378,19 +403,26 @@ struct WaylandMenuOverlay::Session
     static void pointerButton(void *data, wl_pointer *, uint32_t, uint32_t, uint32_t, uint32_t state)
     {
         Session *self = static_cast<Session *>(data);
-        WaylandMenuOverlay *q = self->q;
         if (!self->pointerKnown)
             return;
-        if (!q->m_placed || !q->insideMenu(self->pointerAt)) {
-            if (state == WL_POINTER_BUTTON_STATE_PRESSED)
-                q->m_closeReason = "a click outside the menu";
-            return;
-        }
-        if (state == WL_POINTER_BUTTON_STATE_RELEASED) {
-            QAction *entry = q->entryAt(self->pointerAt);
-            if (selectable(entry))
-                q->m_trigger = entry;
-        }
+        if (state == WL_POINTER_BUTTON_STATE_PRESSED)
+            self->press(self->pointerAt);
+        else
+            self->release(self->pointerAt);
+    }
+
+    // A press outside the menu closes it; a release on an entry chooses it, as in any menu.
+    void press(const QPoint &position)
+    {
+        if (!q->m_placed || !q->insideMenu(position))
+            q->m_closeReason = "a press outside the menu";
+    }
+
+    void release(const QPoint &position)
+    {
+        QAction *entry = q->entryAt(position);
+        if (q->m_placed && q->insideMenu(position) && selectable(entry))
+            q->m_trigger = entry;
     }
 
     static void pointerAxis(void *, wl_pointer *, uint32_t, uint32_t, wl_fixed_t) {}
@@ -398,6 +430,46 @@ struct WaylandMenuOverlay::Session
     static void pointerAxisSource(void *, wl_pointer *, uint32_t) {}
     static void pointerAxisStop(void *, wl_pointer *, uint32_t, uint32_t) {}
     static void pointerAxisDiscrete(void *, wl_pointer *, uint32_t, int32_t) {}
+
+    // Touch: the first finger works the menu like a pointer, so a screen with no pointer and no
+    // keyboard can still choose an entry or close the overlay.
+    static void touchDown(void *data, wl_touch *, uint32_t, uint32_t, wl_surface *surface, int32_t id,
+                          wl_fixed_t x, wl_fixed_t y)
+    {
+        Session *self = static_cast<Session *>(data);
+        if (surface != self->surface || self->touching)
+            return;
+        self->touching = true;
+        self->touchId = id;
+        self->touchAt = at(x, y);
+        self->q->hover(self->touchAt);
+        self->press(self->touchAt);
+    }
+
+    static void touchUp(void *data, wl_touch *, uint32_t, uint32_t, int32_t id)
+    {
+        Session *self = static_cast<Session *>(data);
+        if (!self->touching || id != self->touchId)
+            return;
+        self->touching = false;
+        self->release(self->touchAt);
+    }
+
+    static void touchMotion(void *data, wl_touch *, uint32_t, int32_t id, wl_fixed_t x, wl_fixed_t y)
+    {
+        Session *self = static_cast<Session *>(data);
+        if (!self->touching || id != self->touchId)
+            return;
+        self->touchAt = at(x, y);
+        self->q->hover(self->touchAt);
+    }
+
+    static void touchFrame(void *, wl_touch *) {}
+
+    static void touchCancel(void *data, wl_touch *)
+    {
+        static_cast<Session *>(data)->touching = false;
+    }
 
     // Keyboard. Keys mean what the keyboard's keymap says: a virtual keyboard, or a remapped one,
     // sends codes of its own.
@@ -509,6 +581,7 @@ struct WaylandMenuOverlay::Session
     zwlr_layer_surface_v1 *layer = nullptr;
     wl_pointer *pointer = nullptr;
     wl_keyboard *keyboard = nullptr;
+    wl_touch *touch = nullptr;
     ShmBuffer buffers[2];
 #ifdef TARN_HAVE_XKBCOMMON
     xkb_context *xkb = nullptr;
@@ -525,6 +598,9 @@ struct WaylandMenuOverlay::Session
     bool pointerKnown = false;
     QPoint pointerAt;
     bool focused = false;
+    bool touching = false;
+    int32_t touchId = 0;
+    QPoint touchAt;
 };
 
 #else

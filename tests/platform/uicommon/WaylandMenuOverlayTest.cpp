@@ -29,7 +29,8 @@ public:
         Refuse
     };
 
-    FakeCompositor(const QString &path, Mode mode, bool layerShell) : m_mode(mode), m_layerShell(layerShell)
+    FakeCompositor(const QString &path, Mode mode, bool layerShell, quint32 seatCapabilities = 0)
+        : m_mode(mode), m_layerShell(layerShell), m_seatCapabilities(seatCapabilities)
     {
         QLocalServer::removeServer(path);
         m_server.listen(path);
@@ -38,6 +39,10 @@ public:
                 ++connections;
                 m_client = client;
                 m_buffer.clear();
+                m_bound.clear();
+                m_registry = 0;
+                surface = layerSurface = pointer = touch = 0;
+                surfaceCommits = 0;
                 connect(client, &QLocalSocket::readyRead, this, &FakeCompositor::readRequests);
             }
         });
@@ -80,9 +85,62 @@ public:
             to.append('\0');
     }
 
+    // Input as the seat sends it, at surface coordinates.
+    void pointerEnter(const QPoint &at)
+    {
+        QByteArray arguments;
+        appendUint(arguments, ++m_serial);
+        appendUint(arguments, surface);
+        appendUint(arguments, static_cast<quint32>(at.x() * 256));
+        appendUint(arguments, static_cast<quint32>(at.y() * 256));
+        send(pointer, 0, arguments);
+    }
+
+    void pointerMotion(const QPoint &at)
+    {
+        QByteArray arguments;
+        appendUint(arguments, 0);
+        appendUint(arguments, static_cast<quint32>(at.x() * 256));
+        appendUint(arguments, static_cast<quint32>(at.y() * 256));
+        send(pointer, 2, arguments);
+    }
+
+    void click()
+    {
+        for (quint32 state : {1u, 0u}) {
+            QByteArray arguments;
+            appendUint(arguments, ++m_serial);
+            appendUint(arguments, 0);
+            appendUint(arguments, 0x110);
+            appendUint(arguments, state);
+            send(pointer, 3, arguments);
+        }
+    }
+
+    void tap(const QPoint &at)
+    {
+        QByteArray down;
+        appendUint(down, ++m_serial);
+        appendUint(down, 0);
+        appendUint(down, surface);
+        appendUint(down, 0);
+        appendUint(down, static_cast<quint32>(at.x() * 256));
+        appendUint(down, static_cast<quint32>(at.y() * 256));
+        send(touch, 0, down);
+        send(touch, 3);
+        QByteArray up;
+        appendUint(up, ++m_serial);
+        appendUint(up, 0);
+        appendUint(up, 0);
+        send(touch, 1, up);
+        send(touch, 3);
+    }
+
     int connections = 0;
     quint32 layerSurface = 0;
     quint32 surface = 0;
+    quint32 pointer = 0;
+    quint32 touch = 0;
     int surfaceCommits = 0;
 
 private:
@@ -132,6 +190,8 @@ private:
             announce(2, "wl_shm", 1);
             if (m_layerShell)
                 announce(3, "zwlr_layer_shell_v1", 3);
+            if (m_seatCapabilities)
+                announce(4, "wl_seat", 5);
         } else if (object == 1 && opcode == 0) { // wl_display.sync
             const quint32 callback = uintAt(arguments, 0);
             QByteArray serial;
@@ -145,8 +205,17 @@ private:
             const int length = static_cast<int>(uintAt(arguments, 1));
             const int padded = (length + 3) / 4 * 4;
             m_bound[name] = qFromLittleEndian<quint32>(arguments.constData() + 8 + padded + 4);
+            if (name == 4) {
+                QByteArray capabilities;
+                appendUint(capabilities, m_seatCapabilities);
+                send(m_bound[4], 0, capabilities);
+            }
         } else if (object == m_bound[1] && opcode == 0) { // wl_compositor.create_surface
             surface = uintAt(arguments, 0);
+        } else if (object == m_bound[4] && opcode == 0) { // wl_seat.get_pointer
+            pointer = uintAt(arguments, 0);
+        } else if (object == m_bound[4] && opcode == 2) { // wl_seat.get_touch
+            touch = uintAt(arguments, 0);
         } else if (object == m_bound[3] && opcode == 0) { // zwlr_layer_shell_v1.get_layer_surface
             layerSurface = uintAt(arguments, 0);
         } else if (surface && object == surface && opcode == 6) { // wl_surface.commit
@@ -174,6 +243,8 @@ private:
     QByteArray m_buffer;
     Mode m_mode;
     bool m_layerShell;
+    quint32 m_seatCapabilities;
+    quint32 m_serial = 0;
     quint32 m_registry = 0;
     std::map<quint32, quint32> m_bound;
 };
@@ -194,19 +265,28 @@ private slots:
     void brokenConnectionsAreReportedNotFatal();
     void closesWhenItsConnectionGoesAway();
     void closesWhenTheCompositorClosesIt();
+    void pointerChoosesEntryWhereItIs();
+    void touchWorksMenuOpenedWithoutPointer();
     void placementStaysOnTheOutput();
 
 private:
-    std::unique_ptr<FakeCompositor> serve(FakeCompositor::Mode mode, bool layerShell)
+    std::unique_ptr<FakeCompositor> serve(FakeCompositor::Mode mode, bool layerShell, quint32 seat = 0)
     {
-        std::unique_ptr<FakeCompositor> compositor(new FakeCompositor(m_socket, mode, layerShell));
+        std::unique_ptr<FakeCompositor> compositor(new FakeCompositor(m_socket, mode, layerShell, seat));
         return compositor;
     }
+    QAction *entry(int index) const { return m_menu->actions().at(index); }
     // An open overlay on a compositor that offers everything, mapped with its first buffer.
     bool openMapped(WaylandMenuOverlay &overlay, FakeCompositor &compositor)
     {
+        // What the last client did is no sign of the next one.
+        compositor.surfaceCommits = 0;
+        const int before = compositor.connections;
         overlay.open();
-        return QTest::qWaitFor([&] { return compositor.surfaceCommits >= 2; }, 10000) && overlay.isOpen();
+        return QTest::qWaitFor(
+                   [&] { return compositor.connections > before && compositor.surfaceCommits >= 2; },
+                   10000) &&
+               overlay.isOpen();
     }
 
     QTemporaryDir m_dir;
@@ -350,6 +430,63 @@ void WaylandMenuOverlayTest::closesWhenTheCompositorClosesIt()
     compositor->send(compositor->layerSurface, 1);
     QVERIFY(closed.wait(10000));
     QVERIFY(!overlay.isOpen());
+}
+
+void WaylandMenuOverlayTest::pointerChoosesEntryWhereItIs()
+{
+    auto compositor = serve(FakeCompositor::Mode::Answer, true, 1 /* pointer */);
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy closed(&overlay, &WaylandMenuOverlay::closed);
+    QSignalSpy shown(entry(0), &QAction::triggered);
+    QSignalSpy quit(entry(1), &QAction::triggered);
+    QVERIFY(openMapped(overlay, *compositor));
+    QVERIFY(compositor->pointer != 0);
+
+    // The menu goes where the pointer enters; a press outside it closes it and chooses nothing.
+    compositor->pointerEnter(QPoint(100, 120));
+    QVERIFY(QTest::qWaitFor([&] { return compositor->surfaceCommits >= 3; }, 10000));
+    compositor->pointerMotion(QPoint(90, 110));
+    compositor->click();
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(shown.count() + quit.count(), 0);
+
+    // A click on "Show", found where the menu lays it out from the pointer's corner.
+    QVERIFY(openMapped(overlay, *compositor));
+    compositor->pointerEnter(QPoint(100, 120));
+    const QPoint show = QPoint(100, 120) + m_menu->actionGeometry(entry(0)).center();
+    compositor->pointerMotion(show);
+    QVERIFY(QTest::qWaitFor([&] { return m_menu->activeAction() == entry(0); }, 10000));
+    compositor->click();
+    QVERIFY(shown.wait(10000));
+    QCOMPARE(quit.count(), 0);
+    QCOMPARE(closed.count(), 2);
+    QVERIFY(!overlay.isOpen());
+}
+
+void WaylandMenuOverlayTest::touchWorksMenuOpenedWithoutPointer()
+{
+    auto compositor = serve(FakeCompositor::Mode::Answer, true, 4 /* touch */);
+    WaylandMenuOverlay overlay(m_menu.get());
+    QSignalSpy closed(&overlay, &WaylandMenuOverlay::closed);
+    QSignalSpy shown(entry(0), &QAction::triggered);
+    QSignalSpy quit(entry(1), &QAction::triggered);
+    QVERIFY(openMapped(overlay, *compositor));
+    QVERIFY(compositor->touch != 0);
+    // No pointer: drawn again, in the middle of the 640x480 output, once the wait for one is over.
+    QVERIFY(QTest::qWaitFor([&] { return compositor->surfaceCommits >= 3; }, 10000));
+    const QSize size = m_menu->size();
+    const QPoint corner((640 - size.width()) / 2, (480 - size.height()) / 2);
+    compositor->tap(corner + m_menu->actionGeometry(entry(1)).center());
+    QVERIFY(quit.wait(10000));
+    QCOMPARE(shown.count(), 0);
+    QCOMPARE(closed.count(), 1);
+
+    // A tap beside it closes it.
+    QVERIFY(openMapped(overlay, *compositor));
+    QVERIFY(QTest::qWaitFor([&] { return compositor->surfaceCommits >= 3; }, 10000));
+    compositor->tap(QPoint(5, 5));
+    QVERIFY(closed.wait(10000));
+    QCOMPARE(shown.count() + quit.count(), 1);
 }
 
 void WaylandMenuOverlayTest::placementStaysOnTheOutput()
