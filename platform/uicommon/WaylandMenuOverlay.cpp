@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -35,6 +36,8 @@ constexpr int kAnswerWaitMs = 3000;
 // The pointer's position comes with its entering the mapped overlay; without it the menu is placed
 // where a keyboard user finds it.
 constexpr int kPointerWaitMs = 1000;
+// Neither side of a buffer is larger (16384x16384 at 4 bytes a pixel is 1 GiB already).
+constexpr int kMaxBufferSide = 16384;
 
 // The keysyms a menu answers to (X11's values, which xkbcommon shares).
 constexpr quint32 kSymSpace = 0x0020;
@@ -210,6 +213,8 @@ struct WaylandMenuOverlay::Session
             releaseKeyboard();
         if (touch)
             releaseTouch();
+        while (!outputs.empty())
+            dropOutput(outputs.begin());
         if (layer)
             zwlr_layer_surface_v1_destroy(layer);
         if (surface)
@@ -249,17 +254,81 @@ struct WaylandMenuOverlay::Session
         touch = nullptr;
     }
 
-    ShmBuffer *freeBuffer()
+    ShmBuffer *freeBuffer(const QSize &pixels)
     {
         for (ShmBuffer &candidate : buffers) {
-            if (!candidate.busy && candidate.buffer && candidate.size == size)
+            if (!candidate.busy && candidate.buffer && candidate.size == pixels)
                 return &candidate;
         }
         for (ShmBuffer &candidate : buffers) {
             if (!candidate.busy)
-                return candidate.create(shm, size) ? &candidate : nullptr;
+                return candidate.create(shm, pixels) ? &candidate : nullptr;
         }
         return nullptr;
+    }
+
+    // Outputs, for the scale of the one the overlay is on: drawn at that scale, the menu is as sharp
+    // as the program's own windows.
+    struct Output
+    {
+        wl_output *output;
+        uint32_t name;
+        int scale;
+    };
+
+    void dropOutput(std::vector<Output>::iterator output)
+    {
+        if (output->output == current)
+            current = nullptr;
+        outputVersion >= 3 ? wl_output_release(output->output) : wl_output_destroy(output->output);
+        outputs.erase(output);
+    }
+
+    int scale() const
+    {
+        // set_buffer_scale came with wl_surface version 3.
+        if (compositorVersion < 3)
+            return 1;
+        for (const Output &output : outputs) {
+            if (output.output == current)
+                return std::max(1, std::min(output.scale, 8));
+        }
+        return 1;
+    }
+
+    static void outputGeometry(void *, wl_output *, int32_t, int32_t, int32_t, int32_t, int32_t, const char *,
+                               const char *, int32_t)
+    {
+    }
+    static void outputMode(void *, wl_output *, uint32_t, int32_t, int32_t, int32_t) {}
+    static void outputDone(void *, wl_output *) {}
+
+    static void outputScale(void *data, wl_output *output, int32_t factor)
+    {
+        Session *self = static_cast<Session *>(data);
+        for (Output &known : self->outputs) {
+            if (known.output == output && known.scale != factor) {
+                known.scale = factor;
+                if (output == self->current)
+                    self->q->m_needsRedraw = true;
+            }
+        }
+    }
+
+    static void surfaceEnter(void *data, wl_surface *, wl_output *output)
+    {
+        Session *self = static_cast<Session *>(data);
+        if (self->current != output) {
+            self->current = output;
+            self->q->m_needsRedraw = true;
+        }
+    }
+
+    static void surfaceLeave(void *data, wl_surface *, wl_output *output)
+    {
+        Session *self = static_cast<Session *>(data);
+        if (self->current == output)
+            self->current = nullptr;
     }
 
     // Registry and the answer to the first sync.
@@ -271,7 +340,22 @@ struct WaylandMenuOverlay::Session
             return wl_registry_bind(registry, name, wanted, std::min(version, highest));
         };
         if (!self->compositor && strcmp(interface, wl_compositor_interface.name) == 0) {
+            self->compositorVersion = std::min(version, 4u);
             self->compositor = static_cast<wl_compositor *>(bind(&wl_compositor_interface, 4));
+        } else if (strcmp(interface, wl_output_interface.name) == 0 && version >= 2) {
+            self->outputVersion = std::min(version, 3u);
+            wl_output *output = static_cast<wl_output *>(bind(&wl_output_interface, 3));
+            // Bound at version 3 at most: name and description are never sent.
+            static const wl_output_listener listener = [] {
+                wl_output_listener events{};
+                events.geometry = &Session::outputGeometry;
+                events.mode = &Session::outputMode;
+                events.done = &Session::outputDone;
+                events.scale = &Session::outputScale;
+                return events;
+            }();
+            wl_output_add_listener(output, &listener, self);
+            self->outputs.push_back({output, name, 1});
         } else if (!self->shm && strcmp(interface, wl_shm_interface.name) == 0) {
             self->shm = static_cast<wl_shm *>(bind(&wl_shm_interface, 1));
         } else if (!self->seat && strcmp(interface, wl_seat_interface.name) == 0) {
@@ -285,7 +369,14 @@ struct WaylandMenuOverlay::Session
         }
     }
 
-    static void globalRemove(void *, wl_registry *, uint32_t) {}
+    static void globalRemove(void *data, wl_registry *, uint32_t name)
+    {
+        Session *self = static_cast<Session *>(data);
+        const auto gone = std::find_if(self->outputs.begin(), self->outputs.end(),
+                                       [name](const Output &output) { return output.name == name; });
+        if (gone != self->outputs.end())
+            self->dropOutput(gone);
+    }
 
     static void syncDone(void *data, wl_callback *callback, uint32_t)
     {
@@ -357,8 +448,9 @@ struct WaylandMenuOverlay::Session
     {
         Session *self = static_cast<Session *>(data);
         self->configureSerial = serial;
+        const uint32_t largest = kMaxBufferSide;
         self->configureSize =
-            QSize(static_cast<int>(std::min(width, 16384u)), static_cast<int>(std::min(height, 16384u)));
+            QSize(static_cast<int>(std::min(width, largest)), static_cast<int>(std::min(height, largest)));
         self->configurePending = true;
     }
 
@@ -582,6 +674,11 @@ struct WaylandMenuOverlay::Session
     wl_pointer *pointer = nullptr;
     wl_keyboard *keyboard = nullptr;
     wl_touch *touch = nullptr;
+    uint32_t compositorVersion = 0;
+    uint32_t outputVersion = 0;
+    std::vector<Output> outputs;
+    wl_output *current = nullptr;
+    int bufferScale = 1;
     ShmBuffer buffers[2];
 #ifdef TARN_HAVE_XKBCOMMON
     xkb_context *xkb = nullptr;
@@ -818,6 +915,8 @@ void WaylandMenuOverlay::createSurface()
 #ifdef TARN_HAVE_WAYLAND
     Session &session = *m_session;
     session.surface = wl_compositor_create_surface(session.compositor);
+    static const wl_surface_listener surfaceListener = {&Session::surfaceEnter, &Session::surfaceLeave};
+    wl_surface_add_listener(session.surface, &surfaceListener, &session);
     session.layer = zwlr_layer_shell_v1_get_layer_surface(
         session.layerShell, session.surface, nullptr, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "tarn-desktop-menu");
     static const zwlr_layer_surface_v1_listener listener = {&Session::configure, &Session::layerClosed};
@@ -956,18 +1055,36 @@ void WaylandMenuOverlay::redraw()
     if (!m_session || !m_session->configured)
         return;
     Session &session = *m_session;
-    ShmBuffer *target = session.freeBuffer();
+    int scale = session.scale();
+    if (session.size.width() * scale > kMaxBufferSide || session.size.height() * scale > kMaxBufferSide)
+        scale = 1;
+    const QSize pixels = session.size * scale;
+    ShmBuffer *target = session.freeBuffer(pixels);
     if (!target) {
-        // Both buffers are with the compositor: drawn again when one comes back.
-        m_needsRedraw = true;
+        const bool waiting = std::any_of(std::begin(session.buffers), std::end(session.buffers),
+                                         [](const ShmBuffer &buffer) { return buffer.busy; });
+        if (waiting) {
+            // Both buffers are with the compositor: drawn again when one comes back.
+            m_needsRedraw = true;
+        } else if (m_failure.isEmpty()) {
+            // Never leave an overlay nobody can see holding the input.
+            m_failure =
+                QStringLiteral("no %1x%2 buffer could be made").arg(pixels.width()).arg(pixels.height());
+            QMetaObject::invokeMethod(this, &WaylandMenuOverlay::settle, Qt::QueuedConnection);
+        }
         return;
     }
     m_needsRedraw = false;
-    QImage image(static_cast<uchar *>(target->data), session.size.width(), session.size.height(),
-                 session.size.width() * 4, QImage::Format_ARGB32_Premultiplied);
+    QImage image(static_cast<uchar *>(target->data), pixels.width(), pixels.height(), pixels.width() * 4,
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
     if (m_placed && m_menu)
         m_menu->render(&image, m_menuPos, QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    if (scale != session.bufferScale) {
+        wl_surface_set_buffer_scale(session.surface, scale);
+        session.bufferScale = scale;
+    }
     wl_surface_attach(session.surface, target->buffer, 0, 0);
     wl_surface_damage(session.surface, 0, 0, session.size.width(), session.size.height());
     wl_surface_commit(session.surface);

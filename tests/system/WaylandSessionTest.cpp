@@ -54,6 +54,7 @@ private slots:
     void panelMenuShowsAndQuits();
     void requestedMenuQuits();
     void panelGoingAwayLeavesProgramRunning();
+    void requestedMenuOnScaledOutput();
     void compositorGoingAwayEndsProgramWithTrace();
 
 private:
@@ -87,6 +88,8 @@ private:
     QTemporaryDir m_rootCopy{QDir::tempPath() + "/tarn-root-XXXXXX"};
     pid_t m_instance = -1;
     pid_t m_pointer = -1;
+    // Where the menu was drawn on the unscaled output, its top-left corner at the pointer.
+    QRect m_unscaledMenu;
     int m_shots = 0;
 };
 
@@ -492,6 +495,13 @@ void WaylandSessionTest::requestedMenuOpensAtPointer()
              "no menu drawn at the pointer");
     QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 480)), 0);
     QCOMPARE(changedPixels(before, shown, QRect(0, 480, 290, 320)), 0);
+    for (int y = 480; y < 800; ++y) {
+        for (int x = 290; x < 1280; ++x) {
+            if (before.pixel(x, y) != shown.pixel(x, y))
+                m_unscaledMenu |= QRect(x, y, 1, 1);
+        }
+    }
+    QCOMPARE(m_unscaledMenu.topLeft(), QPoint(300, 500));
     QCOMPARE(logCount("cannot be placed at the pointer"), 0);
     // A click on the first entry, "Show".
     QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "set", "330", "510"}));
@@ -682,6 +692,42 @@ void WaylandSessionTest::panelGoingAwayLeavesProgramRunning()
     // Still answering: a second start brings the window forward.
     QCOMPARE(m_desktop->run(program(), {}, 30000), 255);
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::requestedMenuOnScaledOutput()
+{
+    // At scale 2 the 1280x800 output is 640x400 in the compositor's coordinates; the screenshot keeps
+    // the output's pixels, so the pointer at (150, 250) is at pixel (300, 500).
+    QVERIFY(m_desktop->swaymsg({"output", "HEADLESS-1", "scale", "2"}));
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    holdPointer(150, 250);
+    QTest::qWait(500);
+    const QImage before = screenshot();
+    QCOMPARE(before.size(), QSize(1280, 800));
+    QVERIFY(requestContextMenu(150, 250));
+    QImage shown;
+    QVERIFY2(waitForScreen(before, QRect(300, 500, 40, 30), kMenuPixels, &shown), "no menu at the pointer");
+    QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 490)), 0);
+    QCOMPARE(changedPixels(before, shown, QRect(0, 490, 290, 310)), 0);
+    // Drawn at the output's scale, the menu is as large as at scale 1 in the compositor's
+    // coordinates: twice as many pixels as the same menu on the unscaled output.
+    QRect menu;
+    for (int y = 490; y < 800; ++y) {
+        for (int x = 290; x < 1280; ++x) {
+            if (before.pixel(x, y) != shown.pixel(x, y))
+                menu |= QRect(x, y, 1, 1);
+        }
+    }
+    QVERIFY2(menu.width() >= 2 * m_unscaledMenu.width() - 4 && menu.width() <= 2 * m_unscaledMenu.width() + 4,
+             qPrintable(QStringLiteral("%1x%2 against %3x%4 unscaled")
+                            .arg(menu.width())
+                            .arg(menu.height())
+                            .arg(m_unscaledMenu.width())
+                            .arg(m_unscaledMenu.height())));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+    QVERIFY(m_desktop->swaymsg({"output", "HEADLESS-1", "scale", "1"}));
 }
 
 void WaylandSessionTest::compositorGoingAwayEndsProgramWithTrace()

@@ -10,8 +10,10 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -29,8 +31,10 @@ public:
         Refuse
     };
 
-    FakeCompositor(const QString &path, Mode mode, bool layerShell, quint32 seatCapabilities = 0)
-        : m_mode(mode), m_layerShell(layerShell), m_seatCapabilities(seatCapabilities)
+    FakeCompositor(const QString &path, Mode mode, bool layerShell, quint32 seatCapabilities = 0,
+                   int outputScale = 0)
+        : m_mode(mode), m_layerShell(layerShell), m_seatCapabilities(seatCapabilities),
+          m_outputScale(outputScale)
     {
         QLocalServer::removeServer(path);
         m_server.listen(path);
@@ -43,6 +47,10 @@ public:
                 m_registry = 0;
                 surface = layerSurface = pointer = touch = 0;
                 surfaceCommits = 0;
+                bufferScale = 1;
+                lastBuffer = QSize();
+                m_pools.clear();
+                m_attached = m_shown = 0;
                 connect(client, &QLocalSocket::readyRead, this, &FakeCompositor::readRequests);
             }
         });
@@ -142,6 +150,8 @@ public:
     quint32 pointer = 0;
     quint32 touch = 0;
     int surfaceCommits = 0;
+    int bufferScale = 1;
+    QSize lastBuffer;
 
 private:
     void readRequests()
@@ -192,6 +202,8 @@ private:
                 announce(3, "zwlr_layer_shell_v1", 3);
             if (m_seatCapabilities)
                 announce(4, "wl_seat", 5);
+            if (m_outputScale)
+                announce(5, "wl_output", 3);
         } else if (object == 1 && opcode == 0) { // wl_display.sync
             const quint32 callback = uintAt(arguments, 0);
             QByteArray serial;
@@ -209,6 +221,11 @@ private:
                 QByteArray capabilities;
                 appendUint(capabilities, m_seatCapabilities);
                 send(m_bound[4], 0, capabilities);
+            } else if (name == 5) {
+                QByteArray scale;
+                appendUint(scale, static_cast<quint32>(m_outputScale));
+                send(m_bound[5], 3, scale); // wl_output.scale
+                send(m_bound[5], 2);        // wl_output.done
             }
         } else if (object == m_bound[1] && opcode == 0) { // wl_compositor.create_surface
             surface = uintAt(arguments, 0);
@@ -218,13 +235,33 @@ private:
             touch = uintAt(arguments, 0);
         } else if (object == m_bound[3] && opcode == 0) { // zwlr_layer_shell_v1.get_layer_surface
             layerSurface = uintAt(arguments, 0);
+        } else if (object == m_bound[2] && opcode == 0) { // wl_shm.create_pool (its fd travels aside)
+            m_pools.push_back(uintAt(arguments, 0));
+        } else if (std::find(m_pools.begin(), m_pools.end(), object) != m_pools.end() && opcode == 0) {
+            // wl_shm_pool.create_buffer(id, offset, width, height, stride, format)
+            lastBuffer =
+                QSize(static_cast<int>(uintAt(arguments, 2)), static_cast<int>(uintAt(arguments, 3)));
+        } else if (surface && object == surface && opcode == 8) { // wl_surface.set_buffer_scale
+            bufferScale = static_cast<int>(uintAt(arguments, 0));
+        } else if (surface && object == surface && opcode == 1) { // wl_surface.attach
+            m_attached = uintAt(arguments, 0);
         } else if (surface && object == surface && opcode == 6) { // wl_surface.commit
-            if (++surfaceCommits == 1) {
+            ++surfaceCommits;
+            // A new buffer on screen frees the one before, as a compositor that has copied it would.
+            if (m_shown && m_shown != m_attached)
+                send(m_shown, 0); // wl_buffer.release
+            m_shown = m_attached;
+            if (surfaceCommits == 1) {
                 QByteArray size;
                 appendUint(size, 7);
                 appendUint(size, 640);
                 appendUint(size, 480);
                 send(layerSurface, 0, size);
+            } else if (surfaceCommits == 2 && m_outputScale) {
+                // Mapped: the surface is on the output.
+                QByteArray output;
+                appendUint(output, m_bound[5]);
+                send(surface, 0, output);
             }
         }
     }
@@ -244,6 +281,10 @@ private:
     Mode m_mode;
     bool m_layerShell;
     quint32 m_seatCapabilities;
+    int m_outputScale;
+    std::vector<quint32> m_pools;
+    quint32 m_attached = 0;
+    quint32 m_shown = 0;
     quint32 m_serial = 0;
     quint32 m_registry = 0;
     std::map<quint32, quint32> m_bound;
@@ -267,6 +308,7 @@ private slots:
     void closesWhenTheCompositorClosesIt();
     void pointerChoosesEntryWhereItIs();
     void touchWorksMenuOpenedWithoutPointer();
+    void drawsAtItsOutputsScale();
     void placementStaysOnTheOutput();
 
 private:
@@ -487,6 +529,27 @@ void WaylandMenuOverlayTest::touchWorksMenuOpenedWithoutPointer()
     compositor->tap(QPoint(5, 5));
     QVERIFY(closed.wait(10000));
     QCOMPARE(shown.count() + quit.count(), 1);
+}
+
+void WaylandMenuOverlayTest::drawsAtItsOutputsScale()
+{
+    std::unique_ptr<FakeCompositor> compositor(
+        new FakeCompositor(m_socket, FakeCompositor::Mode::Answer, true, 1 /* pointer */, 2));
+    WaylandMenuOverlay overlay(m_menu.get());
+    QVERIFY(openMapped(overlay, *compositor));
+    // The first buffer goes out before the compositor says where the surface is; once it is on the
+    // output of scale 2, the 640x480 overlay is drawn into 1280x960 pixels.
+    QVERIFY(QTest::qWaitFor([&] { return compositor->bufferScale == 2; }, 10000));
+    QCOMPARE(compositor->lastBuffer, QSize(1280, 960));
+    // Input stays in the output's coordinates.
+    QSignalSpy shown(entry(0), &QAction::triggered);
+    const int drawn = compositor->surfaceCommits;
+    compositor->pointerEnter(QPoint(600, 400));
+    QVERIFY(QTest::qWaitFor([&] { return compositor->surfaceCommits > drawn; }, 10000));
+    const QPoint corner = WaylandMenuOverlay::placement(m_menu->size(), QPoint(600, 400), QSize(640, 480));
+    compositor->pointerMotion(corner + m_menu->actionGeometry(entry(0)).center());
+    compositor->click();
+    QVERIFY(shown.wait(10000));
 }
 
 void WaylandMenuOverlayTest::placementStaysOnTheOutput()
