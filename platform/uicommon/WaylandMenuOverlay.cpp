@@ -3,11 +3,10 @@
 #include "ETLLib.h"
 
 #include <QAction>
-#include <QActionEvent>
+#include <QEvent>
 #include <QImage>
 #include <QMenu>
 #include <QSocketNotifier>
-#include <QtEndian>
 
 #ifdef TARN_HAVE_WAYLAND
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
@@ -949,8 +948,12 @@ void WaylandMenuOverlay::placeAt(const QPoint &anchor)
     if (!m_session)
         return;
     m_anchor = anchor;
-    m_menuPos = placement(menuSize(), anchor, m_session->size);
+    const QSize menu = menuSize();
+    m_menuPos = placement(menu, anchor, m_session->size);
     m_placed = true;
+    etlModuleTrace(7, kTagD, "menu of %dx%d at (%d, %d) for (%d, %d) on a %dx%d output", menu.width(),
+                   menu.height(), m_menuPos.x(), m_menuPos.y(), anchor.x(), anchor.y(),
+                   m_session->size.width(), m_session->size.height());
     m_pointerTimer.stop();
     m_needsRedraw = true;
 #else
