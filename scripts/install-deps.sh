@@ -8,7 +8,7 @@ PACKAGES=(
   qtbase5-dev qtbase5-private-dev qttools5-dev qttools5-dev-tools qtbase5-dev-tools libqt5svg5-dev
   libspdlog-dev libinih-dev libx11-dev libdw-dev libelf-dev
   xvfb xauth trayer xdotool x11-utils imagemagick dbus dbus-x11
-  qtwayland5 libwayland-dev wayland-protocols sway waybar grim wtype at-spi2-core python3-pyatspi
+  qtwayland5 libwayland-dev wayland-protocols libxkbcommon-dev sway waybar grim wtype weston at-spi2-core python3-pyatspi
   fonts-dejavu-core fonts-wqy-microhei
   gdb clang libclang-rt-14-dev strace desktop-file-utils
   dpkg-dev

@@ -3,6 +3,8 @@
 #include "ETLLib.h"
 #include "IconFileCache.h"
 #include "UICommon.h"
+#include "WaylandActivation.h"
+#include "WaylandMenuOverlay.h"
 #include "languagehelper.h"
 
 #include <QAction>
@@ -20,7 +22,8 @@ QString translated(const char *english)
 } // namespace
 
 SystemTray::SystemTray(QObject *parent)
-    : QSystemTrayIcon(parent), m_menu(nullptr), m_showAction(nullptr), m_quitAction(nullptr)
+    : QSystemTrayIcon(parent), m_menu(nullptr), m_showAction(nullptr), m_quitAction(nullptr),
+      m_menuOverlay(nullptr)
 {
     const std::string iconPath = etlGetAppRootPath() + "/resource/drawable/1/common/logo/main.ico";
     setIcon(IconFileCache::load(toQString(iconPath, false)));
@@ -74,9 +77,33 @@ void SystemTray::slotActivated(QSystemTrayIcon::ActivationReason reason)
     etlModuleTrace(7, "D:SystemTray", "SystemTray Trigger");
     if (reason == QSystemTrayIcon::Context) {
         if (m_menu != nullptr) {
-            m_menu->popup(QCursor::pos());
+            popupMenu();
         }
     } else if (reason == QSystemTrayIcon::Trigger) {
         emit showMainWindowSignal();
     }
+}
+
+void SystemTray::popupMenu()
+{
+    // A Wayland client knows neither where the pointer is nor how to place a popup of its own; the
+    // compositor's overlay layer is the one place the menu can be drawn at the pointer.
+    if (WaylandActivation::isWayland()) {
+        if (m_menuOverlay == nullptr) {
+            m_menuOverlay = new WaylandMenuOverlay(m_menu, this);
+            connect(m_menuOverlay, &WaylandMenuOverlay::unavailable, this, [this](const QString &reason) {
+                etlModuleTrace(
+                    4, "W:SystemTray",
+                    "the menu cannot be placed at the pointer on this Wayland session: %s; it opens "
+                    "where the compositor puts it",
+                    qPrintable(reason));
+                m_menu->popup(QCursor::pos());
+            });
+        }
+        if (m_menuOverlay->supported()) {
+            m_menuOverlay->open();
+            return;
+        }
+    }
+    m_menu->popup(QCursor::pos());
 }

@@ -4,6 +4,7 @@
 
 class QAction;
 class QMenu;
+class WaylandMenuOverlay;
 
 // The notification-area icon with its "Show" and "Quit" menu.
 class SystemTray : public QSystemTrayIcon
@@ -29,7 +30,11 @@ public slots:
     void slotActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    void popupMenu();
+
     QMenu *m_menu;
     QAction *m_showAction;
     QAction *m_quitAction;
+    // Made on the first context request on a Wayland session; a child of the tray.
+    WaylandMenuOverlay *m_menuOverlay;
 };

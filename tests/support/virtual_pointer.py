@@ -2,9 +2,11 @@
 """A virtual pointer for a wlroots compositor (zwlr_virtual_pointer_manager_v1), spoken in the raw
 Wayland wire protocol so that tests need no extra bindings.
 
-  virtual_pointer.py X Y [left|right] [X2 Y2 left ...]
+  virtual_pointer.py X Y [left|right] [X2 Y2 left ...] [hold]
 moves to each absolute position on the first output (1280x800 unless WIDTH/HEIGHT are set) and clicks
 the named button there; a position without a button only moves. Pauses PAUSE seconds between steps.
+With "hold" last, the pointer stays until the process is ended: while it exists the seat has a pointer,
+so surfaces under it learn its position, and `swaymsg seat - cursor ...` moves and clicks it.
 """
 import os
 import socket
@@ -80,6 +82,9 @@ def main():
     height = int(os.environ.get("HEIGHT", "800"))
     pause = float(os.environ.get("PAUSE", "0.3"))
     args = sys.argv[1:]
+    hold = bool(args) and args[-1] == "hold"
+    if hold:
+        args = args[:-1]
     stamp = lambda: int(time.monotonic() * 1000) & 0xFFFFFFFF
     while args:
         x, y = int(args[0]), int(args[1])
@@ -95,6 +100,8 @@ def main():
                 time.sleep(0.05)
             time.sleep(pause)
     time.sleep(pause)
+    while hold:
+        time.sleep(3600)
     return 0
 
 

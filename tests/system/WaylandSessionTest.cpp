@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +15,14 @@
 
 #include <functional>
 #include <memory>
+
+namespace {
+
+// Of the 40x30 pixels right of and below the pointer, more than this many change when the menu is
+// drawn there; the cursor alone changes fewer.
+constexpr int kMenuPixels = 700;
+
+} // namespace
 
 // The program on a Wayland session as people run it: headless sway with waybar as the panel, a
 // private session bus, real key presses through the compositor and a screen reader's view over
@@ -36,11 +45,16 @@ private slots:
     void invalidTokenStillShowsWindow();
     void trayActivateShowsWindow();
     void pointerOnPanelIcon();
+    void requestedMenuWithoutPointerOpensInTheMiddle();
+    void requestedMenuOpensAtPointer();
+    void requestedMenuClosesWithoutChoice();
     void languageSwitchReachesPanelMenu();
     void uninstallClosesInstance();
     void autorunStartsHidden();
     void panelMenuShowsAndQuits();
+    void requestedMenuQuits();
     void panelGoingAwayLeavesProgramRunning();
+    void requestedMenuOnScaledOutput();
     void compositorGoingAwayEndsProgramWithTrace();
 
 private:
@@ -57,12 +71,26 @@ private:
     bool clickPanelMenuEntry(int index);
     QString trayItem();
     void startInstance(const QStringList &arguments = {});
+    // What a panel that cannot draw menus sends on a right click: ContextMenu(x, y) on the item.
+    bool requestContextMenu(int x, int y);
+    // A pointer that stays on the seat for the rest of the session, first at (x, y).
+    void holdPointer(int x, int y);
+    QImage screenshot();
+    // Pixels in `area` that differ between two screenshots.
+    static int changedPixels(const QImage &before, const QImage &after, const QRect &area);
+    // Waits until a screenshot differs from `before` in `area` by more than `least` pixels (or, with
+    // least < 0, equals it there).
+    bool waitForScreen(const QImage &before, const QRect &area, int least, QImage *seen = nullptr);
 
     std::unique_ptr<WaylandDesktop> m_desktop;
     std::unique_ptr<AtspiClient> m_reader;
     QString m_root = qEnvironmentVariable("TARN_ROOT_DIR");
     QTemporaryDir m_rootCopy{QDir::tempPath() + "/tarn-root-XXXXXX"};
     pid_t m_instance = -1;
+    pid_t m_pointer = -1;
+    // Where the menu was drawn on the unscaled output, its top-left corner at the pointer.
+    QRect m_unscaledMenu;
+    int m_shots = 0;
 };
 
 int WaylandSessionTest::logCount(const QString &text) const
@@ -126,6 +154,87 @@ QByteArray WaylandSessionTest::panelMenuLayout()
                     "0", "-1", "0"},
                    10000, &layout);
     return layout;
+}
+
+bool WaylandSessionTest::requestContextMenu(int x, int y)
+{
+    QString service;
+    QString path = QStringLiteral("/StatusNotifierItem");
+    const QString item = trayItem();
+    const int slash = item.indexOf('/');
+    if (slash > 0) {
+        service = item.left(slash);
+        path = item.mid(slash);
+    } else {
+        // No panel: the item is still on the bus under its own name.
+        QByteArray names;
+        m_desktop->run("busctl", {"--user", "list", "--no-legend"}, 10000, &names);
+        service = QRegularExpression("org\\.kde\\.StatusNotifierItem-\\d+-\\d+")
+                      .match(QString::fromUtf8(names))
+                      .captured(0);
+        if (service.isEmpty())
+            return false;
+    }
+    return m_desktop->run("busctl",
+                          {"--user", "call", service, path, "org.kde.StatusNotifierItem", "ContextMenu", "ii",
+                           QString::number(x), QString::number(y)},
+                          10000) == 0;
+}
+
+void WaylandSessionTest::holdPointer(int x, int y)
+{
+    if (m_pointer > 0) {
+        QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "set", QString::number(x), QString::number(y)}));
+        QTest::qWait(300);
+        return;
+    }
+    m_pointer = m_desktop->spawn("/usr/bin/python3",
+                                 {QStringLiteral(TARN_TEST_SUPPORT_DIR "/virtual_pointer.py"),
+                                  QString::number(x), QString::number(y), "hold"},
+                                 {}, m_desktop->dataHome() + "/pointer.out");
+    QVERIFY(m_pointer > 0);
+    QTest::qWait(1000);
+    QVERIFY(m_desktop->isRunning(m_pointer));
+}
+
+QImage WaylandSessionTest::screenshot()
+{
+    const QString file = m_desktop->dataHome() + QStringLiteral("/shot-%1.png").arg(++m_shots);
+    if (m_desktop->run("grim", {file}, 20000) != 0)
+        return QImage();
+    QImage image(file);
+    QFile::remove(file);
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+int WaylandSessionTest::changedPixels(const QImage &before, const QImage &after, const QRect &area)
+{
+    if (before.size() != after.size())
+        return area.width() * area.height();
+    const QRect inside = area & before.rect();
+    int changed = 0;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (before.pixel(x, y) != after.pixel(x, y))
+                ++changed;
+        }
+    }
+    return changed;
+}
+
+bool WaylandSessionTest::waitForScreen(const QImage &before, const QRect &area, int least, QImage *seen)
+{
+    QImage shot;
+    const bool reached = waitFor([&] {
+        shot = screenshot();
+        if (shot.isNull())
+            return false;
+        const int changed = changedPixels(before, shot, area);
+        return least < 0 ? changed == 0 : changed > least;
+    });
+    if (seen)
+        *seen = shot;
+    return reached;
 }
 
 void WaylandSessionTest::startInstance(const QStringList &arguments)
@@ -349,14 +458,139 @@ void WaylandSessionTest::pointerOnPanelIcon()
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("visible").toBool(); }));
 }
 
+void WaylandSessionTest::requestedMenuWithoutPointerOpensInTheMiddle()
+{
+    // No pointer on the seat (the one of the case before has gone): the position never comes, and the
+    // menu opens where someone using the keyboard looks.
+    QVERIFY(m_pointer < 0);
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    const QImage before = screenshot();
+    QVERIFY(!before.isNull());
+    QVERIFY(requestContextMenu(640, 400));
+    QImage shown;
+    QVERIFY2(waitForScreen(before, QRect(625, 390, 30, 20), 400, &shown), "no menu in the middle");
+    QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 300)), 0);
+    QCOMPARE(logCount("no pointer on the overlay"), 1);
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Escape"}, 15000), 0);
+    QVERIFY2(waitForScreen(before, QRect(0, 0, 1280, 800), -1), "Escape left the menu on screen");
+    QVERIFY(m_desktop->window("tarn-desktop").isEmpty());
+    QVERIFY(requestContextMenu(640, 400));
+    QVERIFY(waitForScreen(before, QRect(625, 390, 30, 20), 400));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
+void WaylandSessionTest::requestedMenuOpensAtPointer()
+{
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    holdPointer(300, 500);
+    const QImage before = screenshot();
+    QVERIFY(!before.isNull());
+    // Drawn right of and below the pointer, and nowhere near the middle of the screen.
+    QVERIFY(requestContextMenu(300, 500));
+    QImage shown;
+    QVERIFY2(waitForScreen(before, QRect(300, 500, 40, 30), kMenuPixels, &shown),
+             "no menu drawn at the pointer");
+    QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 480)), 0);
+    QCOMPARE(changedPixels(before, shown, QRect(0, 480, 290, 320)), 0);
+    for (int y = 480; y < 800; ++y) {
+        for (int x = 290; x < 1280; ++x) {
+            if (before.pixel(x, y) != shown.pixel(x, y))
+                m_unscaledMenu |= QRect(x, y, 1, 1);
+        }
+    }
+    QCOMPARE(m_unscaledMenu.topLeft(), QPoint(300, 500));
+    QCOMPARE(logCount("cannot be placed at the pointer"), 0);
+    // A click on the first entry, "Show".
+    QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "set", "330", "510"}));
+    QTest::qWait(300);
+    QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "press", "button1"}));
+    QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "release", "button1"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+
+    // Near the bottom-right corner the menu opens to the left of and above the pointer.
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    holdPointer(1270, 790);
+    const QImage corner = screenshot();
+    QVERIFY(requestContextMenu(1270, 790));
+    QVERIFY2(waitForScreen(corner, QRect(1230, 760, 40, 30), kMenuPixels, &shown),
+             "no menu drawn at the corner");
+    QCOMPARE(changedPixels(corner, shown, QRect(1270, 0, 10, 800)), 0);
+    QCOMPARE(changedPixels(corner, shown, QRect(0, 790, 1280, 10)), 0);
+    // The keyboard works it too: Down marks "Show", Return chooses it.
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+    QVERIFY(m_desktop->isRunning(m_instance));
+}
+
+void WaylandSessionTest::requestedMenuClosesWithoutChoice()
+{
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    // The compositor draws the cursor into the screenshots too: every comparison is with the screen
+    // as it was with the pointer at the same place.
+    holdPointer(900, 200);
+    const QImage pointerHigh = screenshot();
+    holdPointer(100, 700);
+    const QImage pointerLow = screenshot();
+    holdPointer(300, 500);
+    const QImage before = screenshot();
+    QVERIFY(!before.isNull() && !pointerHigh.isNull() && !pointerLow.isNull());
+    const QRect atFirst(300, 500, 40, 30);
+    const QRect screen(0, 0, 1280, 800);
+
+    QVERIFY(requestContextMenu(300, 500));
+    QVERIFY(waitForScreen(before, atFirst, kMenuPixels));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Escape"}, 15000), 0);
+    QVERIFY2(waitForScreen(before, screen, -1), "Escape left the menu on screen");
+
+    // Asked for again while open, the menu moves to the pointer instead of opening twice.
+    QVERIFY(requestContextMenu(300, 500));
+    QVERIFY(waitForScreen(before, atFirst, kMenuPixels));
+    holdPointer(900, 200);
+    QVERIFY(requestContextMenu(900, 200));
+    QVERIFY2(waitForScreen(pointerHigh, QRect(900, 200, 40, 30), kMenuPixels), "the menu did not follow");
+    QVERIFY2(waitForScreen(pointerHigh, QRect(0, 400, 1280, 400), -1), "the menu stayed at the first place");
+    // A click outside closes it.
+    holdPointer(100, 700);
+    QTest::qWait(300);
+    QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "press", "button1"}));
+    QVERIFY(m_desktop->swaymsg({"seat", "-", "cursor", "release", "button1"}));
+    QVERIFY2(waitForScreen(pointerLow, screen, -1), "a click outside left the menu on screen");
+
+    // Neither entry acted.
+    QTest::qWait(1000);
+    QVERIFY(m_desktop->window("tarn-desktop").isEmpty());
+    QVERIFY(m_desktop->isRunning(m_instance));
+    QCOMPARE(logCount("cannot be placed at the pointer"), 0);
+    // The window comes back for the cases after this one.
+    QVERIFY(requestContextMenu(100, 700));
+    QVERIFY(waitForScreen(pointerLow, QRect(100, 700, 40, 30), kMenuPixels));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+}
+
 void WaylandSessionTest::languageSwitchReachesPanelMenu()
 {
     QVERIFY(m_reader->act("menu item", "Language settings", "Press"));
     QVERIFY(waitFor(
         [this] { return AtspiClient::hasState(m_reader->find("radio button", "Deutsch"), "showing"); }));
     QVERIFY(m_reader->act("radio button", "Deutsch", "Toggle"));
+    // With the tray's menu open at the pointer it is drawn again in the new language. It opens on the
+    // dark panel, where it stands out: the window's background is the menu's colour.
+    holdPointer(100, 2);
+    const QImage before = screenshot();
+    QVERIFY(requestContextMenu(100, 2));
+    QImage english;
+    QVERIFY(waitForScreen(before, QRect(100, 2, 40, 25), kMenuPixels, &english));
     QVERIFY(m_reader->act("push button", "Apply", "Press"));
     QVERIFY(waitFor([this] { return !m_reader->find("check box", "Einstellungen").isEmpty(); }));
+    QVERIFY2(waitForScreen(english, QRect(101, 3, 60, 40), 20), "the open menu kept its old texts");
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Escape"}, 15000), 0);
+    QVERIFY(waitFor([this] { return logCount("menu closed: Escape") >= 2; }));
     QCOMPARE(checkedNavigation({"Geräte", "Einstellungen", "Über"}), QStringList({"Einstellungen"}));
     // Accessible names follow the language like every other text.
     QVERIFY(!m_reader->find("list", "Einstellungsbereiche").isEmpty());
@@ -431,6 +665,23 @@ void WaylandSessionTest::panelMenuShowsAndQuits()
     QVERIFY(!QFile::exists(m_desktop->runtimeDir() + "/tarn-desktop/relay.sock"));
 }
 
+void WaylandSessionTest::requestedMenuQuits()
+{
+    const int exits = logCount("N:Demo app exit");
+    startInstance();
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }, 30000));
+    QVERIFY(waitFor([this] { return !trayItem().isEmpty(); }, 30000));
+    holdPointer(300, 500);
+    const QImage before = screenshot();
+    QVERIFY(requestContextMenu(300, 500));
+    QVERIFY(waitForScreen(before, QRect(300, 500, 40, 30), kMenuPixels));
+    // Up from no entry marks the last one, "Quit".
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Up", "-k", "Return"}, 15000), 0);
+    QCOMPARE(m_desktop->waitFor(m_instance, 30000), 0);
+    m_instance = -1;
+    QCOMPARE(logCount("N:Demo app exit"), exits + 1);
+}
+
 void WaylandSessionTest::panelGoingAwayLeavesProgramRunning()
 {
     startInstance();
@@ -443,8 +694,49 @@ void WaylandSessionTest::panelGoingAwayLeavesProgramRunning()
     QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
 }
 
+void WaylandSessionTest::requestedMenuOnScaledOutput()
+{
+    // At scale 2 the 1280x800 output is 640x400 in the compositor's coordinates; the screenshot keeps
+    // the output's pixels, so the pointer at (150, 250) is at pixel (300, 500).
+    QVERIFY(m_desktop->swaymsg({"output", "HEADLESS-1", "scale", "2"}));
+    QVERIFY(m_desktop->swaymsg({"[app_id=tarn-desktop]", "kill"}));
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").isEmpty(); }));
+    holdPointer(150, 250);
+    QTest::qWait(500);
+    const QImage before = screenshot();
+    QCOMPARE(before.size(), QSize(1280, 800));
+    QVERIFY(requestContextMenu(150, 250));
+    QImage shown;
+    QVERIFY2(waitForScreen(before, QRect(300, 500, 40, 30), kMenuPixels, &shown), "no menu at the pointer");
+    QCOMPARE(changedPixels(before, shown, QRect(0, 0, 1280, 490)), 0);
+    QCOMPARE(changedPixels(before, shown, QRect(0, 490, 290, 310)), 0);
+    // Drawn at the output's scale, the menu is as large as at scale 1 in the compositor's
+    // coordinates: twice as many pixels as the same menu on the unscaled output.
+    QRect menu;
+    for (int y = 490; y < 800; ++y) {
+        for (int x = 290; x < 1280; ++x) {
+            if (before.pixel(x, y) != shown.pixel(x, y))
+                menu |= QRect(x, y, 1, 1);
+        }
+    }
+    QVERIFY2(menu.width() >= 2 * m_unscaledMenu.width() - 4 && menu.width() <= 2 * m_unscaledMenu.width() + 4,
+             qPrintable(QStringLiteral("%1x%2 against %3x%4 unscaled")
+                            .arg(menu.width())
+                            .arg(menu.height())
+                            .arg(m_unscaledMenu.width())
+                            .arg(m_unscaledMenu.height())));
+    QCOMPARE(m_desktop->run("wtype", {"-s", "300", "-k", "Down", "-k", "Return"}, 15000), 0);
+    QVERIFY(waitFor([this] { return m_desktop->window("tarn-desktop").value("focused").toBool(); }));
+    QVERIFY(m_desktop->swaymsg({"output", "HEADLESS-1", "scale", "1"}));
+}
+
 void WaylandSessionTest::compositorGoingAwayEndsProgramWithTrace()
 {
+    // With the menu open on its own connection to the compositor.
+    holdPointer(300, 500);
+    const QImage before = screenshot();
+    QVERIFY(requestContextMenu(300, 500));
+    QVERIFY(waitForScreen(before, QRect(300, 500, 40, 30), kMenuPixels));
     m_desktop->stopCompositor();
     // Qt's Wayland plugin ends the process; the reason is in the log, and no dump is written.
     QCOMPARE(m_desktop->waitFor(m_instance, 30000), 1);
