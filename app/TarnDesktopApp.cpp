@@ -25,6 +25,7 @@
 #include "UcStyle.h"
 #include "UsbDev.h"
 #include "UtilityLib.h"
+#include "cvExtensionIconStyle.h"
 #include "cvTextSize.h"
 #include "cvThemeMan.h"
 #include "cvstl.h"
@@ -33,11 +34,13 @@
 #include "uCTraceHelper.h"
 #include "wAppLauncher.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopWidget>
 #include <QIcon>
 #include <QPoint>
 #include <QRect>
+#include <QStyleFactory>
 
 #include <cstdint>
 #include <cstring>
@@ -373,6 +376,9 @@ void TarnDesktopApp::releaseCom()
 void TarnDesktopApp::initUiEnvironment()
 {
     InitTextSizeCommon();
+    // The program draws with Fusion (the style module makes sure of it); setting it before any widget
+    // exists costs no restyle.
+    QApplication::setStyle(new cvExtensionIconStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
     translaterHandler = new TranslaterHandler(&application);
     translaterHandler->initLanguage();
     slotReloadTheme();

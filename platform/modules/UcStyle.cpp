@@ -4,20 +4,24 @@
 
 #include <QApplication>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QWidget>
 
 namespace {
-// The style the application draws with; under a style sheet that is the sheet style's own base.
+// The style the application draws with; under a style sheet that is the sheet style's own base, and
+// under a proxy the proxy's base.
 QStyle *drawingStyle()
 {
     QStyle *style = QApplication::style();
     if (style && style->inherits("QStyleSheetStyle")) {
         const QList<QStyle *> bases = style->findChildren<QStyle *>(QString(), Qt::FindDirectChildrenOnly);
         if (bases.size() == 1)
-            return bases.first();
+            style = bases.first();
     }
+    while (auto *proxy = qobject_cast<QProxyStyle *>(style))
+        style = proxy->baseStyle();
     return style;
 }
 } // namespace

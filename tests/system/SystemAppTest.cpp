@@ -13,9 +13,16 @@
 namespace {
 
 // UsbDev_SetPath comes before the trace level is read, so at level 7 it is not in the log.
+// The service modules trace through the executable, so their lines also show that it exports what they
+// resolve from it.
 const QStringList kBringUp = {
-    "N:Demo Tarn desktop com init reslut 0", "N:Demo Build at:", "N:Demo reloadTheme current dpi size",
-    "D:Modules HotkeyModule_Init",           "N:Demo Init ui",
+    "N:Demo Tarn desktop com init reslut 0",
+    "N:TraceD TraceD service start",
+    "N:NetworkD NetworkD service start",
+    "N:Demo Build at:",
+    "N:Demo reloadTheme current dpi size",
+    "D:Modules HotkeyModule_Init",
+    "N:Demo Init ui",
 };
 const QStringList kBringUpAfterTestHooks = {
     "D:Modules UsbDev_Init",
@@ -50,6 +57,8 @@ const QStringList kTeardown = {
     "D:Modules Setting_Uninit",
     "D:Modules MsgBox_Uninit",
     "N:Demo stop service",
+    "N:NetworkD NetworkD service stop",
+    "N:TraceD TraceD service stop",
     "N:Demo app exit",
 };
 

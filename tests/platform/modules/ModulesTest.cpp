@@ -29,6 +29,7 @@
 #include "UserProfile.h"
 #include "cvActionText.h"
 #include "cvCheckBox.h"
+#include "cvExtensionIconStyle.h"
 #include "cvLabel.h"
 #include "cvLineEdit.h"
 #include "cvPlainTextEdit.h"
@@ -838,6 +839,15 @@ void ModulesTest::fusionUnderAStyleSheetIsNotSetAgain()
     QCOMPARE(changes.count, 0);
     QCOMPARE(QApplication::style(), before);
     QCOMPARE(label->palette().color(label->foregroundRole()), QColor(0x12, 0x34, 0x56));
+
+    // Fusion behind the program's proxy under the sheet is Fusion too.
+    QApplication::setStyle(new cvExtensionIconStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+    qApp->setStyleSheet(sheet);
+    before = QApplication::style();
+    changes.count = 0;
+    ucstyle_init(qApp, &window);
+    QCOMPARE(changes.count, 0);
+    QCOMPARE(QApplication::style(), before);
 
     // Another style below the sheet is replaced by Fusion, and the sheet still applies.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Windows")));
