@@ -350,10 +350,12 @@ bool pathCreateDirectory(const std::string &path)
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// write(2) itself: libc's wrapper also makes every write of a multi-threaded process a cancellation
+// point, bookkeeping each trace line would pay and no caller needs.
 bool writeAll(int fd, const char *data, size_t length)
 {
     while (length > 0) {
-        const ssize_t written = ::write(fd, data, length);
+        const long written = syscall(SYS_write, fd, data, length);
         if (written < 0) {
             if (errno == EINTR) {
                 continue;

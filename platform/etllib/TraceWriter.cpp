@@ -134,24 +134,6 @@ void closeInBackground(int fd)
     }
 }
 
-// write(2) itself: libc's wrapper also makes every write of a multi-threaded process a cancellation
-// point, bookkeeping a trace line pays on each call and never needs.
-bool appendLine(int fd, const char *data, size_t length)
-{
-    while (length > 0) {
-        const long written = syscall(SYS_write, fd, data, length);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 int64_t monotonicSeconds()
 {
     struct timespec now;
@@ -409,7 +391,7 @@ void TraceWriter::write(const char *line, size_t length)
             if (void (*hook)() = s_beforeAppend.load(std::memory_order_relaxed)) {
                 hook();
             }
-            if (!appendLine(fd, line, length)) {
+            if (!writeAll(fd, line, length)) {
                 const int error = errno;
                 std::lock_guard<std::mutex> lock(m_mutex);
                 writeFailed(error, line, length);
@@ -428,7 +410,7 @@ void TraceWriter::write(const char *line, size_t length)
         writeConsole(line, length);
         return;
     }
-    if (!appendLine(fd, line, length)) {
+    if (!writeAll(fd, line, length)) {
         writeFailed(errno, line, length);
     }
 }
