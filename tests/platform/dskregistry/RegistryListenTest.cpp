@@ -120,6 +120,17 @@ private:
         }
         return -1;
     }
+    // Listens to the log switch for `recorder` and gives the watcher time to start.
+    bool listenToLogSwitch(chRegKey *key, Recorder *recorder)
+    {
+        if (!key->OpenKey("system.ini", "Syslog", "qtLogEnable") ||
+            !registryListenKey(*key, recorder, chMsgOp(&Recorder::onChange))) {
+            return false;
+        }
+        pumpFor(100);
+        return true;
+    }
+
     void pumpFor(int ms)
     {
         QElapsedTimer timer;
@@ -204,9 +215,7 @@ private slots:
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         QCOMPARE(recorder.count(), size_t(0));
 
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
@@ -225,9 +234,7 @@ private slots:
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         QVERIFY(RegistryTestFiles::replaceFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
         const qint64 took = pumpUntil(recorder, 1, 3000);
         QVERIFY2(took >= 0 && took < 1000, qPrintable(QString("took %1 ms").arg(took)));
@@ -259,9 +266,7 @@ private slots:
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\nnLogLevel=5\n"));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\nnLogLevel=5\n"));
         QVERIFY(
             RegistryTestFiles::replaceFile(m_user, "; touched\n[Syslog]\nqtLogEnable = 1\nnLogLevel=7\n"));
@@ -277,9 +282,7 @@ private slots:
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         registryStopWatching();
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
         pumpFor(1200);
@@ -299,9 +302,7 @@ private slots:
         QVERIFY(RegistryTestFiles::removeTree(etlGetAppDataRootPath()));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         QVERIFY(RegistryTestFiles::makeFolder(etlGetAppDataRootPath()));
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=0\n"));
         const qint64 took = pumpUntilValue(recorder, "0", 3000);
@@ -316,9 +317,7 @@ private slots:
         QVERIFY(RegistryTestFiles::writeFile(m_user, "[Syslog]\nqtLogEnable=1\n"));
         Recorder recorder;
         chRegKey key;
-        QVERIFY(key.OpenKey("system.ini", "Syslog", "qtLogEnable"));
-        QVERIFY(registryListenKey(key, &recorder, chMsgOp(&Recorder::onChange)));
-        pumpFor(100);
+        QVERIFY(listenToLogSwitch(&key, &recorder));
         // The watched folder goes away and a new one takes its place.
         QVERIFY(RegistryTestFiles::removeTree(etlGetAppDataRootPath()));
         pumpFor(100);
