@@ -32,20 +32,6 @@ DevicesPage::DevicesPage(QWidget *parent)
     body()->addLayout(bar);
 
     m_views = new QStackedWidget(this);
-    m_list = new QTreeWidget(m_views);
-    m_list->setObjectName(QStringLiteral("DeviceList"));
-    cvSetAccessibleSource(m_list, CV_TR("USB devices"));
-    m_list->setColumnCount(4);
-    m_list->setRootIsDecorated(false);
-    m_list->setAlternatingRowColors(true);
-    m_list->setUniformRowHeights(true);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->header()->setStretchLastSection(false);
-    m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
-    m_list->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
-    m_list->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
-    m_views->addWidget(m_list);
 
     m_empty = new cvWidget(m_views);
     QVBoxLayout *emptyLayout = new QVBoxLayout(m_empty);
@@ -62,6 +48,28 @@ DevicesPage::DevicesPage(QWidget *parent)
     refresh();
 }
 
+// Most start-ups find no device, so the list and its header are built when the first one appears.
+QTreeWidget *DevicesPage::ensureList()
+{
+    if (m_list)
+        return m_list;
+    m_list = new QTreeWidget(m_views);
+    m_list->setObjectName(QStringLiteral("DeviceList"));
+    cvSetAccessibleSource(m_list, CV_TR("USB devices"));
+    m_list->setColumnCount(4);
+    m_list->setRootIsDecorated(false);
+    m_list->setAlternatingRowColors(true);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_list->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    m_list->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
+    m_views->insertWidget(0, m_list);
+    return m_list;
+}
+
 void DevicesPage::retranslateHeaders()
 {
     m_list->setHeaderLabels({cvTranslate(CV_TR("Product")), cvTranslate(CV_TR("Manufacturer")),
@@ -70,9 +78,13 @@ void DevicesPage::retranslateHeaders()
 
 void DevicesPage::refresh()
 {
-    retranslateHeaders();
-    m_list->clear();
     const QList<UsbDeviceScanner::Device> devices = UsbDeviceScanner::scan();
+    if (!devices.isEmpty())
+        ensureList();
+    if (m_list) {
+        retranslateHeaders();
+        m_list->clear();
+    }
     for (const UsbDeviceScanner::Device &device : devices) {
         QTreeWidgetItem *item = new QTreeWidgetItem(m_list);
         item->setText(0, device.product.isEmpty() ? cvTranslate(CV_TR("Unknown device")) : device.product);
@@ -87,5 +99,5 @@ void DevicesPage::refresh()
 
 int DevicesPage::deviceCount() const
 {
-    return m_list->topLevelItemCount();
+    return m_list ? m_list->topLevelItemCount() : 0;
 }

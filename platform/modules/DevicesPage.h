@@ -15,12 +15,14 @@ public:
 
     void refresh();
     int deviceCount() const;
+    // Null until a device has been found.
     QTreeWidget *deviceList() const { return m_list; }
 
 private:
+    QTreeWidget *ensureList();
     void retranslateHeaders();
 
-    QTreeWidget *m_list;
+    QTreeWidget *m_list = nullptr;
     cvLabel *m_count;
     cvWidget *m_empty;
     QStackedWidget *m_views;

@@ -381,7 +381,21 @@ void ModulesTest::devicesPageShowsDevicesAndEmptyState()
         cvLabel *hint = page.findChild<cvLabel *>(QStringLiteral("EmptyHint"));
         QVERIFY(hint && hint->isVisible());
         QCOMPARE(hint->text(), QStringLiteral("No USB devices found"));
-        QVERIFY(!page.deviceList()->isVisible());
+        // Nothing to list: the list is not built at all.
+        QVERIFY(!page.deviceList());
+        QVERIFY(!page.findChild<QTreeWidget *>());
+
+        // The first device builds it on a page already shown, and it is the one seen.
+        ModuleTestSupport::addUsbDevice(sysfs.path(), "3-1", "abcd", "0001", "Maker", "Pad");
+        page.refresh();
+        QVERIFY(page.deviceList() && page.deviceList()->isVisible());
+        QVERIFY(!hint->isVisible());
+        QCOMPARE(page.deviceList()->headerItem()->text(0), QStringLiteral("Product"));
+        QCOMPARE(page.deviceCount(), 1);
+        QVERIFY(QDir(sysfs.filePath("3-1")).removeRecursively());
+        page.refresh();
+        QCOMPARE(page.deviceCount(), 0);
+        QVERIFY(hint->isVisible());
     }
     qputenv("TARN_USB_SYSFS", sysfs.filePath("no-such-folder").toUtf8());
     {
