@@ -15,7 +15,8 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QMainWindow window;
-    window.resize(800, 600);
+    // The size of the program's main window, so both draw and hand the X server as many pixels.
+    window.resize(960, 640);
     window.show();
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::darkGreen);
