@@ -108,6 +108,13 @@ if [ -z "$depends" ]; then
   echo "package.sh: dpkg-shlibdeps found no dependencies" >&2
   exit 1
 fi
+# The dump tool opens libdw itself when it writes a backtrace, so dpkg-shlibdeps cannot see it.
+libdw_version="$(dpkg-query -W -f='${Version}' libdw1 2>/dev/null | sed 's/-[^-]*$//')"
+if [ -z "$libdw_version" ]; then
+  echo "package.sh: libdw1 is not installed" >&2
+  exit 1
+fi
+depends="$depends, libdw1 (>= $libdw_version)"
 
 # The relay, the launcher and the process tools the maintainer scripts use are in essential packages
 # (util-linux, coreutils, grep, mawk through base); the offscreen platform is part of libqt5gui5.

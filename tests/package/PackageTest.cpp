@@ -474,6 +474,8 @@ private slots:
         const Result depends = run("dpkg-deb", {"-f", debs(m_version).first(), "Depends"}, 60000);
         QVERIFY2(depends.output.contains("libqt5widgets5") && depends.output.contains("libc6"),
                  depends.output.constData());
+        // The dump tool opens libdw only when it writes a backtrace.
+        QVERIFY2(depends.output.contains("libdw1 (>= "), depends.output.constData());
 
         const QString exe = tree.filePath("usr/lib/tarn-desktop/tarn-desktop");
         const Result sections = run("readelf", {"-S", "-W", exe}, 60000);

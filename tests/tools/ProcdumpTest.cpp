@@ -444,6 +444,28 @@ private slots:
         QCOMPARE(run.tool.exitCode(), 0);
     }
 
+    // The unwinder is loaded for the first backtrace, not while the tool only waits.
+    void waitingToolHasNoUnwinderLoaded()
+    {
+        Run run;
+        QVERIFY(startLinked(run, QStringLiteral("unwinder.dmp")));
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(run.tool.pid()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        QVERIFY(mapped.contains("procdump"));
+        QVERIFY2(!mapped.contains("libdw"), mapped.constData());
+
+        run.target.signal(SIGSEGV);
+        QVERIFY(run.target.wait(30000));
+        QVERIFY(run.tool.wait(30000));
+        QCOMPARE(run.tool.exitCode(), 0);
+        QFile text(run.dump + QStringLiteral(".txt"));
+        QVERIFY(text.open(QIODevice::ReadOnly));
+        const QByteArray trace = text.readAll();
+        QVERIFY2(!trace.contains("No backtraces"), trace.constData());
+        QVERIFY2(trace.contains(" in main"), trace.constData());
+    }
+
     void goneToolLeavesNoDumpAndNoWait()
     {
         Run run;

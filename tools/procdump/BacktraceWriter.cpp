@@ -1,9 +1,9 @@
 #include "BacktraceWriter.h"
 
+#include "DwflLibrary.h"
 #include "ProcFs.h"
 
 #include <cxxabi.h>
-#include <elfutils/libdwfl.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@ const int kMaxFrames = 256;
 
 struct FrameWalk
 {
+    const DwflLibrary *dw = nullptr;
     Dwfl *dwfl = nullptr;
     std::string *text = nullptr;
     int depth = 0;
@@ -40,20 +41,22 @@ std::string demangled(const char *name)
 int describeFrame(Dwfl_Frame *frame, void *arg)
 {
     FrameWalk *walk = static_cast<FrameWalk *>(arg);
+    const DwflLibrary *dw = walk->dw;
     Dwarf_Addr pc = 0;
     bool activation = false;
-    if (!dwfl_frame_pc(frame, &pc, &activation))
+    if (!dw->dwfl_frame_pc(frame, &pc, &activation))
         return DWARF_CB_ABORT;
     // A return address points after the call; look up the call itself.
     const Dwarf_Addr lookup = activation ? pc : pc - 1;
     char line[64];
     snprintf(line, sizeof(line), "#%-3d 0x%016" PRIx64, walk->depth, static_cast<uint64_t>(pc));
     std::string entry = line;
-    Dwfl_Module *module = dwfl_addrmodule(walk->dwfl, lookup);
+    Dwfl_Module *module = dw->dwfl_addrmodule(walk->dwfl, lookup);
     if (module != nullptr) {
         GElf_Off offset = 0;
         GElf_Sym symbol;
-        const char *name = dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr);
+        const char *name =
+            dw->dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr);
         if (name != nullptr) {
             char where[32];
             snprintf(where, sizeof(where), "+0x%" PRIx64,
@@ -63,13 +66,13 @@ int describeFrame(Dwfl_Frame *frame, void *arg)
             entry += " in ??";
         }
         const char *moduleName =
-            dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+            dw->dwfl_module_info(module, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         if (moduleName != nullptr)
             entry += std::string(" (") + moduleName + ")";
-        Dwfl_Line *source = dwfl_module_getsrc(module, lookup);
+        Dwfl_Line *source = dw->dwfl_module_getsrc(module, lookup);
         int lineNumber = 0;
         const char *file = source != nullptr
-                               ? dwfl_lineinfo(source, nullptr, &lineNumber, nullptr, nullptr, nullptr)
+                               ? dw->dwfl_lineinfo(source, nullptr, &lineNumber, nullptr, nullptr, nullptr)
                                : nullptr;
         if (file != nullptr)
             entry += " at " + std::string(file) + ":" + std::to_string(lineNumber);
@@ -120,21 +123,30 @@ bool BacktraceWriter::write(const std::string &path, pid_t pid, const std::vecto
     else
         text += "Dumped while running\n";
 
+    std::string why;
+    const DwflLibrary *dw = DwflLibrary::get(&why);
+    Dwfl *dwfl = nullptr;
+    bool attached = false;
+    // The session keeps a pointer to these until dwfl_end.
     Dwfl_Callbacks callbacks;
     memset(&callbacks, 0, sizeof(callbacks));
-    callbacks.find_elf = dwfl_linux_proc_find_elf;
-    callbacks.find_debuginfo = dwfl_standard_find_debuginfo;
-    Dwfl *dwfl = dwfl_begin(&callbacks);
-    bool attached = false;
+    if (dw != nullptr) {
+        callbacks.find_elf = dw->dwfl_linux_proc_find_elf;
+        callbacks.find_debuginfo = dw->dwfl_standard_find_debuginfo;
+        dwfl = dw->dwfl_begin(&callbacks);
+        why = dwfl != nullptr ? "" : "no unwinder";
+    }
     if (dwfl != nullptr) {
-        dwfl_report_begin(dwfl);
-        const int reported = dwfl_linux_proc_report(dwfl, pid);
-        dwfl_report_end(dwfl, nullptr, nullptr);
+        dw->dwfl_report_begin(dwfl);
+        const int reported = dw->dwfl_linux_proc_report(dwfl, pid);
+        dw->dwfl_report_end(dwfl, nullptr, nullptr);
         // The threads are held stopped by this process already.
-        attached = reported == 0 && dwfl_linux_proc_attach(dwfl, pid, true) == 0;
+        attached = reported == 0 && dw->dwfl_linux_proc_attach(dwfl, pid, true) == 0;
+        if (!attached)
+            why = dw->dwfl_errmsg(-1) != nullptr ? dw->dwfl_errmsg(-1) : "unknown";
     }
     if (!attached)
-        text += std::string("No backtraces: ") + (dwfl != nullptr ? dwfl_errmsg(-1) : "no unwinder") + "\n";
+        text += "No backtraces: " + why + "\n";
 
     for (pid_t tid : threads) {
         text += "\nThread " + std::to_string(tid) + " \"" + ProcFs::threadName(pid, tid) + "\"" +
@@ -142,14 +154,15 @@ bool BacktraceWriter::write(const std::string &path, pid_t pid, const std::vecto
         if (!attached)
             continue;
         FrameWalk walk;
+        walk.dw = dw;
         walk.dwfl = dwfl;
         walk.text = &text;
-        if (dwfl_getthread_frames(dwfl, tid, describeFrame, &walk) != 0 && walk.depth == 0) {
-            const char *why = dwfl_errmsg(-1);
-            text += std::string("(unwinding stopped: ") + (why != nullptr ? why : "unknown") + ")\n";
+        if (dw->dwfl_getthread_frames(dwfl, tid, describeFrame, &walk) != 0 && walk.depth == 0) {
+            const char *stopped = dw->dwfl_errmsg(-1);
+            text += std::string("(unwinding stopped: ") + (stopped != nullptr ? stopped : "unknown") + ")\n";
         }
     }
     if (dwfl != nullptr)
-        dwfl_end(dwfl);
+        dw->dwfl_end(dwfl);
     return writeFile(path, text, error);
 }
