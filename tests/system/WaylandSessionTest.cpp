@@ -239,8 +239,10 @@ bool WaylandSessionTest::waitForScreen(const QImage &before, const QRect &area, 
 
 void WaylandSessionTest::startInstance(const QStringList &arguments)
 {
-    m_instance = m_desktop->spawn(program(), arguments, {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"},
-                                  m_desktop->dataHome() + "/program.out");
+    m_instance = m_desktop->spawn(
+        program(), arguments,
+        {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1", "TARN_USB_SYSFS=" + m_desktop->dataHome() + "/usb"},
+        m_desktop->dataHome() + "/program.out");
     QVERIFY(m_instance > 0);
 }
 
@@ -272,6 +274,8 @@ void WaylandSessionTest::initTestCase()
     if (m_root.isEmpty() || !m_desktop->canExecute(program()))
         QSKIP("the build is out of reach of the unprivileged user that runs the Wayland session");
     QVERIFY(m_desktop->writeHomeFile(".config/tarn-desktop/system.ini", "[Syslog]\nnLogLevel=7\n"));
+    // No USB device, whatever the machine has: the page and its screenshots are the same everywhere.
+    QVERIFY(m_desktop->writeHomeFile(".local/share/usb/README", "no devices here\n"));
     m_reader.reset(new AtspiClient(*m_desktop, "tarn-desktop"));
     startInstance();
     QVERIFY2(waitFor([this] { return !m_desktop->window("tarn-desktop").isEmpty(); }, 30000),
@@ -311,7 +315,8 @@ void WaylandSessionTest::screenReaderSeesNamedControls()
     QVERIFY(has("frame", "Corvane Connect"));
     QVERIFY(has("image", "Corvane Connect logo"));
     QVERIFY(has("filler", "Navigation"));
-    QVERIFY(has("tree", "USB devices"));
+    QVERIFY(has("label", "Connected devices: 0"));
+    QVERIFY(has("label", "No USB devices found"));
     QVERIFY(has("push button", "Refresh"));
     for (const char *name : {"Devices", "Settings", "About"}) {
         const QJsonObject button = m_reader->find("check box", name);

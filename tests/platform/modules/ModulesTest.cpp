@@ -389,6 +389,7 @@ void ModulesTest::devicesPageShowsDevicesAndEmptyState()
         ModuleTestSupport::addUsbDevice(sysfs.path(), "3-1", "abcd", "0001", "Maker", "Pad");
         page.refresh();
         QVERIFY(page.deviceList() && page.deviceList()->isVisible());
+        QCOMPARE(page.deviceList()->accessibleName(), QStringLiteral("USB devices"));
         QVERIFY(!hint->isVisible());
         QCOMPARE(page.deviceList()->headerItem()->text(0), QStringLiteral("Product"));
         QCOMPARE(page.deviceCount(), 1);
