@@ -1,5 +1,7 @@
 #include "cvTextSize.h"
 
+#include "cvFontWarmUp.h"
+
 #include <QApplication>
 #include <QFont>
 
@@ -17,6 +19,7 @@ void InitTextSizeCommon()
     g_initialised = true;
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
+    cvFontWarmUp::start();
     QFont font = QApplication::font();
     if (font.pointSize() > 0 && font.pointSize() != g_normal) {
         font.setPointSize(g_normal);
