@@ -3,8 +3,8 @@
 #include "ETLLib.h"
 #include "IconFileCache.h"
 #include "UICommon.h"
-#include "WaylandActivation.h"
-#include "WaylandMenuOverlay.h"
+#include "WaylandModule.h"
+#include "WaylandModuleApi.h"
 #include "languagehelper.h"
 
 #include <QAction>
@@ -88,10 +88,9 @@ void SystemTray::popupMenu()
 {
     // A Wayland client knows neither where the pointer is nor how to place a popup of its own; the
     // compositor's overlay layer is the one place the menu can be drawn at the pointer.
-    if (WaylandActivation::isWayland()) {
+    if (const WaylandModuleApi *wayland = WaylandModule::api()) {
         if (m_menuOverlay == nullptr) {
-            m_menuOverlay = new WaylandMenuOverlay(m_menu, this);
-            connect(m_menuOverlay, &WaylandMenuOverlay::unavailable, this, [this](const QString &reason) {
+            m_menuOverlay = wayland->createMenuOverlay(m_menu, this, [this](const QString &reason) {
                 etlModuleTrace(
                     4, "W:SystemTray",
                     "the menu cannot be placed at the pointer on this Wayland session: %s; it opens "
@@ -100,8 +99,8 @@ void SystemTray::popupMenu()
                 m_menu->popup(QCursor::pos());
             });
         }
-        if (m_menuOverlay->supported()) {
-            m_menuOverlay->open();
+        if (wayland->menuOverlaySupported(m_menuOverlay)) {
+            wayland->openMenuOverlay(m_menuOverlay);
             return;
         }
     }

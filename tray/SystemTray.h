@@ -4,7 +4,6 @@
 
 class QAction;
 class QMenu;
-class WaylandMenuOverlay;
 
 // The notification-area icon with its "Show" and "Quit" menu.
 class SystemTray : public QSystemTrayIcon
@@ -35,6 +34,7 @@ private:
     QMenu *m_menu;
     QAction *m_showAction;
     QAction *m_quitAction;
-    // Made on the first context request on a Wayland session; a child of the tray.
-    WaylandMenuOverlay *m_menuOverlay;
+    // The Wayland module's menu at the pointer, made on the first context request of a Wayland
+    // session; a child of the tray.
+    QObject *m_menuOverlay;
 };

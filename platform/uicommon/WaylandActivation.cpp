@@ -1,30 +1,19 @@
 #include "WaylandActivation.h"
 
 #include "ETLLib.h"
+#include "WaylandModule.h"
+#include "WaylandModuleApi.h"
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
 #include <QWindow>
 
-#ifdef TARN_HAVE_WAYLAND
-#include "xdg-activation-v1-client-protocol.h"
-
-#include <qpa/qplatformnativeinterface.h>
-
-#include <wayland-client.h>
-#endif
-
-#include <cstdlib>
-#include <cstring>
-
 namespace {
 
 const char kTagW[] = "W:WaylandActivation";
-const char kTagI[] = "I:WaylandActivation";
 
 // Activation needs a mapped surface; a window on its way to the screen is waited for this long.
 constexpr int kExposeWaitMs = 5000;
@@ -35,143 +24,10 @@ QString &pending()
     return token;
 }
 
-#ifdef TARN_HAVE_WAYLAND
-
-// One private event queue on Qt's connection, for as long as one request takes: Qt's own queue is
-// never dispatched from here.
-class Session
+void activateNow(QWindow *window, const QString &token)
 {
-public:
-    Session()
-    {
-        QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-        if (!native)
-            return;
-        m_display = static_cast<wl_display *>(native->nativeResourceForIntegration("wl_display"));
-        if (!m_display)
-            return;
-        m_queue = wl_display_create_queue(m_display);
-        m_wrapper = static_cast<wl_display *>(wl_proxy_create_wrapper(m_display));
-        if (!m_queue || !m_wrapper)
-            return;
-        wl_proxy_set_queue(reinterpret_cast<wl_proxy *>(m_wrapper), m_queue);
-        m_registry = wl_display_get_registry(m_wrapper);
-        static const wl_registry_listener listener = {&Session::global, &Session::globalRemove};
-        wl_registry_add_listener(m_registry, &listener, this);
-        if (wl_display_roundtrip_queue(m_display, m_queue) < 0)
-            etlModuleTrace(4, kTagW, "the Wayland connection failed while looking for xdg_activation_v1");
-    }
-
-    ~Session()
-    {
-        if (m_activation)
-            xdg_activation_v1_destroy(m_activation);
-        if (m_registry)
-            wl_registry_destroy(m_registry);
-        if (m_wrapper)
-            wl_proxy_wrapper_destroy(m_wrapper);
-        if (m_display)
-            wl_display_flush(m_display);
-        if (m_queue)
-            wl_event_queue_destroy(m_queue);
-    }
-
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
-
-    bool usable() const { return m_activation != nullptr; }
-
-    QString requestToken(wl_surface *surface)
-    {
-        if (!m_activation)
-            return QString();
-        xdg_activation_token_v1 *token = xdg_activation_v1_get_activation_token(m_activation);
-        static const xdg_activation_token_v1_listener listener = {&Session::tokenDone};
-        m_token.clear();
-        m_tokenDone = false;
-        xdg_activation_token_v1_add_listener(token, &listener, this);
-        const QByteArray appId = appIdentifier();
-        if (!appId.isEmpty())
-            xdg_activation_token_v1_set_app_id(token, appId.constData());
-        if (surface)
-            xdg_activation_token_v1_set_surface(token, surface);
-        xdg_activation_token_v1_commit(token);
-        // The compositor answers the commit at once; a broken connection ends the wait.
-        for (int round = 0; round < 4 && !m_tokenDone; ++round) {
-            if (wl_display_roundtrip_queue(m_display, m_queue) < 0)
-                break;
-        }
-        xdg_activation_token_v1_destroy(token);
-        return m_tokenDone ? m_token : QString();
-    }
-
-    void activate(const QByteArray &token, wl_surface *surface)
-    {
-        xdg_activation_v1_activate(m_activation, token.constData(), surface);
-        wl_display_flush(m_display);
-    }
-
-private:
-    static QByteArray appIdentifier()
-    {
-        // The name Qt gives the window's app_id, so the compositor ties the token to the same program.
-        QString name = QGuiApplication::desktopFileName();
-        if (name.endsWith(QLatin1String(".desktop")))
-            name.chop(8);
-        if (name.isEmpty())
-            name = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
-        return name.toUtf8();
-    }
-
-    static void global(void *data, wl_registry *registry, uint32_t name, const char *interface, uint32_t)
-    {
-        Session *self = static_cast<Session *>(data);
-        if (!self->m_activation && strcmp(interface, xdg_activation_v1_interface.name) == 0)
-            self->m_activation = static_cast<xdg_activation_v1 *>(
-                wl_registry_bind(registry, name, &xdg_activation_v1_interface, 1));
-    }
-
-    static void globalRemove(void *, wl_registry *, uint32_t) {}
-
-    static void tokenDone(void *data, xdg_activation_token_v1 *, const char *token)
-    {
-        Session *self = static_cast<Session *>(data);
-        self->m_token = QString::fromUtf8(token);
-        self->m_tokenDone = true;
-    }
-
-    wl_display *m_display = nullptr;
-    wl_event_queue *m_queue = nullptr;
-    wl_display *m_wrapper = nullptr;
-    wl_registry *m_registry = nullptr;
-    xdg_activation_v1 *m_activation = nullptr;
-    QString m_token;
-    bool m_tokenDone = false;
-};
-
-void activateNow(QWindow *window, QString token)
-{
-    QPlatformNativeInterface *native = QGuiApplication::platformNativeInterface();
-    wl_surface *surface =
-        native ? static_cast<wl_surface *>(native->nativeResourceForWindow("surface", window)) : nullptr;
-    if (!surface) {
-        etlModuleTrace(4, kTagW, "the window has no Wayland surface; not activated");
-        return;
-    }
-    Session session;
-    if (!session.usable()) {
-        etlModuleTrace(4, kTagW, "the compositor offers no xdg_activation_v1; the window is only shown");
-        return;
-    }
-    const bool own = token.isEmpty();
-    if (own)
-        token = session.requestToken(surface);
-    if (token.isEmpty()) {
-        etlModuleTrace(4, kTagW, "no activation token could be had; the window is only shown");
-        return;
-    }
-    session.activate(token.toUtf8(), surface);
-    etlModuleTrace(6, kTagI, "window activated with %s token", own ? "its own" : "the launcher's");
+    if (const WaylandModuleApi *wayland = WaylandModule::api())
+        wayland->activate(window, token);
 }
 
 // Waits for the window's first exposure, then activates it once; gives up after kExposeWaitMs.
@@ -210,8 +66,6 @@ private:
     bool m_done = false;
 };
 
-#endif
-
 } // namespace
 
 bool WaylandActivation::isWayland()
@@ -241,14 +95,12 @@ QString WaylandActivation::takeLaunchToken()
         etlModuleTrace(4, kTagW, "XDG_ACTIVATION_TOKEN of %d bytes is not a token; ignored",
                        static_cast<int>(given.size()));
     }
-#ifdef TARN_HAVE_WAYLAND
-    if (isWayland()) {
-        Session session;
-        const QString own = session.requestToken(nullptr);
+    if (const WaylandModuleApi *wayland = WaylandModule::api()) {
+        QString own;
+        wayland->requestToken(&own);
         if (isValidToken(own.toLatin1()))
             return own;
     }
-#endif
     return QString();
 }
 
@@ -264,7 +116,6 @@ QString WaylandActivation::pendingToken()
 
 void WaylandActivation::activate(QWindow *window, bool wasShown)
 {
-#ifdef TARN_HAVE_WAYLAND
     if (!window || !isWayland())
         return;
     // The token belongs to this request, whenever the window is ready for it.
@@ -275,8 +126,4 @@ void WaylandActivation::activate(QWindow *window, bool wasShown)
         return;
     }
     new ExposeWaiter(window, token);
-#else
-    Q_UNUSED(window);
-    Q_UNUSED(wasShown);
-#endif
 }

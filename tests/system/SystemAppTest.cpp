@@ -156,6 +156,8 @@ private slots:
         QCOMPARE(report.value("tray-available"), QString("1"));
         // Windows are drawn without OpenGL: no GL driver is loaded for the window or the tray icon.
         QCOMPARE(report.value("gl-driver"), QString("0"));
+        // Nor Wayland's client library on X: only the Wayland module brings it, on a Wayland session.
+        QCOMPARE(report.value("wayland-client"), QString("0"));
 
         // The heartbeat ran while the loop ran and was cleared for the orderly exit.
         const QByteArray output = run.output();

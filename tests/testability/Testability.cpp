@@ -19,7 +19,8 @@
 //
 // Actions are separated by commas. A report is lines "key=value": visible (main window), tray-available (a
 // tray host is there), colour-count (pixels of the main window's rendering in $TARN_TESTABILITY_COLOUR),
-// stylesheet-bytes, gl-driver (a GL driver is mapped into the process).
+// stylesheet-bytes, gl-driver (a GL driver is mapped into the process), wayland-client (Wayland's client
+// library is).
 #include "RuntimeLocation.h"
 
 #include <QAbstractButton>
@@ -74,14 +75,16 @@ QWidget *mainWindow()
     return nullptr;
 }
 
+QByteArray processMaps()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
+}
+
 // A GL driver (Mesa's GLX or EGL vendor library, or a DRI driver) mapped into this process.
 bool glDriverLoaded()
 {
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray text = maps.readAll();
+    const QByteArray text = processMaps();
     return text.contains("_dri.so") || text.contains("libGLX_mesa") || text.contains("libEGL_mesa");
 }
 
@@ -107,6 +110,8 @@ void report()
     }
     text += "stylesheet-bytes=" + QByteArray::number(qApp->styleSheet().toUtf8().size()) + '\n';
     text += "gl-driver=" + QByteArray::number(glDriverLoaded() ? 1 : 0) + '\n';
+    text +=
+        "wayland-client=" + QByteArray::number(processMaps().contains("libwayland-client") ? 1 : 0) + '\n';
     text += "--\n";
     appendOutput(text);
 }
