@@ -111,7 +111,7 @@ private slots:
             QTest::newRow(name) << QString(name) << int(kExecutable);
         }
         // Loaded, never run: shared objects are installed 0644 as the distribution does.
-        for (const char *name : {"libTraceD.so", "libNetworkD.so"}) {
+        for (const char *name : {"libTraceD.so", "libNetworkD.so", "libtarn-wayland.so"}) {
             QTest::newRow(name) << QString(name) << int(kData);
         }
     }
@@ -173,8 +173,8 @@ private slots:
                  QStringList({"applications", "icons"}));
         QStringList root = QDir(m_root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         root.sort();
-        QCOMPARE(root, QStringList({"config", "libNetworkD.so", "libTraceD.so", "procdump", "resource",
-                                    "tarn-desktop", "wddmp.exe"}));
+        QCOMPARE(root, QStringList({"config", "libNetworkD.so", "libTraceD.so", "libtarn-wayland.so",
+                                    "procdump", "resource", "tarn-desktop", "wddmp.exe"}));
 
         const QStringList all = filesBelow(m_prefix.path());
         QVERIFY(!all.isEmpty());

@@ -491,7 +491,8 @@ private slots:
         QVERIFY(QRegularExpression("__\\w+_chk@").match(QString::fromUtf8(header.output)).hasMatch());
 
         // Every object's debug information is where its build id says.
-        for (const char *name : {"tarn-desktop", "procdump", "wddmp.exe", "libTraceD.so", "libNetworkD.so"}) {
+        for (const char *name : {"tarn-desktop", "procdump", "wddmp.exe", "libTraceD.so", "libNetworkD.so",
+                                 "libtarn-wayland.so"}) {
             const Result notes = run("readelf", {"-n", tree.filePath("usr/lib/tarn-desktop/") + name}, 60000);
             const QRegularExpressionMatch id = QRegularExpression("Build ID: ([0-9a-f]{2})([0-9a-f]+)")
                                                    .match(QString::fromUtf8(notes.output));
