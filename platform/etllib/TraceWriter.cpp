@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -218,7 +219,8 @@ void TraceWriter::setBeforeAppendForTesting(void (*hook)())
 void TraceWriter::setRotateBytes(uint64_t bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_rotateBytes.store(bytes ? bytes : kDefaultRotateBytes, std::memory_order_relaxed);
+    m_rotateBytes.store(bytes ? std::min(bytes, kCountMask / 2) : kDefaultRotateBytes,
+                        std::memory_order_relaxed);
 }
 
 std::string TraceWriter::logFilePath() const
@@ -234,14 +236,41 @@ void TraceWriter::detachLogFile()
 bool TraceWriter::reserve(size_t length)
 {
     const uint64_t limit = m_rotateBytes.load(std::memory_order_relaxed);
+    const uint64_t both = length + (uint64_t(length) << kInFlightShift);
     // Sequentially consistent: a writer whose count follows a rotation's also writes after its swap.
-    uint64_t size = m_size.load();
-    while (size + length <= limit) {
-        if (m_size.compare_exchange_weak(size, size + length)) {
+    uint64_t state = m_state.load();
+    while ((state & kCountMask) + length <= limit) {
+        if (m_state.compare_exchange_weak(state, state + both)) {
             return true;
         }
     }
     return false;
+}
+
+void TraceWriter::reserveAnyway(size_t length)
+{
+    m_state.fetch_add(length + (uint64_t(length) << kInFlightShift));
+}
+
+void TraceWriter::landed(size_t length)
+{
+    m_state.fetch_sub(uint64_t(length) << kInFlightShift);
+}
+
+void TraceWriter::recount(int fd)
+{
+    // Read before the file: a line that reaches the file later was on its way then, or is reserved
+    // after and so counted on top. Only this lock's holder lowers the count, so it cannot go below.
+    const uint64_t state = m_state.load();
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        return;
+    }
+    const uint64_t bound = static_cast<uint64_t>(info.st_size) + (state >> kInFlightShift);
+    const uint64_t counted = state & kCountMask;
+    if (counted > bound) {
+        m_state.fetch_sub(counted - bound);
+    }
 }
 
 bool TraceWriter::openLogFile()
@@ -272,7 +301,9 @@ bool TraceWriter::openLogFile()
     if (m_heldFd < 0 || fd == m_heldFd) {
         // First open, or the held number was closed behind our back and the kernel handed it out again.
         m_heldFd = fd;
-        m_size.store(size);
+        uint64_t state = m_state.load();
+        while (!m_state.compare_exchange_weak(state, (state & ~kCountMask) | size)) {
+        }
     } else {
         // The new file takes the number of the old one, so a writer that read the number just before
         // never writes into whatever a reused number would belong to. Lines reserved against the old
@@ -284,9 +315,15 @@ bool TraceWriter::openLogFile()
             return false;
         }
         close(fd);
-        const uint64_t landed = known ? static_cast<uint64_t>(old.st_size) : UINT64_MAX;
-        uint64_t reserved = m_size.load();
-        while (!m_size.compare_exchange_weak(reserved, size + (reserved > landed ? reserved - landed : 0))) {
+        const uint64_t arrived = known ? static_cast<uint64_t>(old.st_size) : UINT64_MAX;
+        uint64_t state = m_state.load();
+        for (;;) {
+            const uint64_t reserved = state & kCountMask;
+            const uint64_t carried = reserved > arrived ? reserved - arrived : 0;
+            if (m_state.compare_exchange_weak(state,
+                                              (state & ~kCountMask) | std::min(size + carried, kCountMask))) {
+                break;
+            }
         }
     }
     m_fd.store(m_heldFd, std::memory_order_release);
@@ -317,6 +354,10 @@ void TraceWriter::rotateIfNeeded(size_t incoming)
         return;
     }
     const int fd = m_fd.load(std::memory_order_relaxed);
+    recount(fd);
+    if (reserve(incoming)) {
+        return;
+    }
     struct stat open;
     struct stat named;
     // Another process sharing the log may have rotated it already: follow it to the new file.
@@ -344,12 +385,15 @@ void TraceWriter::rotateIfNeeded(size_t incoming)
     }
     if (rename(m_path.c_str(), (m_path + ".1").c_str()) != 0) {
         // Cannot rotate (read-only folder): keep appending rather than lose lines, try again later.
-        m_size.store(incoming);
+        uint64_t state = m_state.load();
+        while (!m_state.compare_exchange_weak(state, (state & ~kCountMask) | (state >> kInFlightShift))) {
+        }
+        reserveAnyway(incoming);
         return;
     }
     detachLogFile();
     if (openLogFile()) {
-        m_size.fetch_add(incoming);
+        reserveAnyway(incoming);
     }
 }
 
@@ -391,8 +435,10 @@ void TraceWriter::write(const char *line, size_t length)
             if (void (*hook)() = s_beforeAppend.load(std::memory_order_relaxed)) {
                 hook();
             }
-            if (!writeAll(fd, line, length)) {
-                const int error = errno;
+            const bool written = writeAll(fd, line, length);
+            const int error = errno;
+            landed(length);
+            if (!written) {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 writeFailed(error, line, length);
             }
@@ -410,8 +456,11 @@ void TraceWriter::write(const char *line, size_t length)
         writeConsole(line, length);
         return;
     }
-    if (!writeAll(fd, line, length)) {
-        writeFailed(errno, line, length);
+    const bool written = writeAll(fd, line, length);
+    const int error = errno;
+    landed(length);
+    if (!written) {
+        writeFailed(error, line, length);
     }
 }
 

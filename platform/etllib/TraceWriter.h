@@ -63,8 +63,15 @@ private:
     bool openLogFile();
     // Lines stop going to the log file; its descriptor stays open for lines already on their way.
     void detachLogFile();
-    // Counts length more bytes in the log file unless that would take it over the limit.
+    // Counts length more bytes in the log file, and on their way to it, unless that would take it over
+    // the limit.
     bool reserve(size_t length);
+    // The same whatever the limit: a line that starts a file is written even when it alone is larger.
+    void reserveAnyway(size_t length);
+    // The write(2) of length reserved bytes has returned.
+    void landed(size_t length);
+    // Takes back what was counted in the open file beyond its real size and the lines still on their way.
+    void recount(int fd);
     // Makes room for incoming bytes (reserved on return, unless there is no log file).
     void rotateIfNeeded(size_t incoming);
     void writeFailed(int error, const char *line, size_t length);
@@ -80,8 +87,13 @@ private:
     // The descriptor number of the log file once opened: later files are moved onto the same number.
     int m_heldFd = -1;
     std::string m_path;
-    // Bytes in the log file, counted before they are written.
-    std::atomic<uint64_t> m_size{0};
+    // Bytes counted in the log file before they are written (the low bits), and bytes reserved whose
+    // write(2) has not returned (the high bits), in one word so that both are read at once. Lines on
+    // their way at a rotation are counted in the new file, though most reach the old one; recount()
+    // takes that back when the file seems full, so it never adds up over rotations.
+    static constexpr int kInFlightShift = 36;
+    static constexpr uint64_t kCountMask = (uint64_t(1) << kInFlightShift) - 1;
+    std::atomic<uint64_t> m_state{0};
     std::atomic<uint64_t> m_rotateBytes{kDefaultRotateBytes};
     int64_t m_lastOpenFailure = 0; // monotonic seconds + 1 of the last failed open, 0 when none
     bool m_consoleStalled = false;
